@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs (when any is missing) and
+# builds everything into build/bin/. Run as root on Debian 12.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang-format
+  liblua5.1-0-dev lua5.1 zlib1g-dev
+  qt6-base-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcrypto++-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -G Ninja -DVEMORA_WERROR="${VEMORA_WERROR:-OFF}"
+cmake --build build -j"$(nproc)"
