@@ -23,7 +23,7 @@ public:
     virtual int Recv(uint8_t* data, uint32_t length) = 0;
     // A descriptor of the node was opened with `flags`, or one was closed.
     virtual void Opened(int flags) { (void)flags; }
-    virtual void Closed() {}
+    virtual void Closed() { }
 };
 
 // Makes `path` (for example "/dev/qx_efex0") a simulated node served by
