@@ -42,6 +42,9 @@ int ReadExePath(char* buffer, int size)
     const ssize_t n = readlink("/proc/self/exe", buffer, size);
     if (n < 0 || n >= size) {
         std::perror("readlink failed:");
+        // A link that did not fit left the buffer unterminated; callers then
+        // work with an empty path.
+        ZeroBuffer(buffer, size);
         return 0;
     }
     buffer[size - 1] = 0;

@@ -16,8 +16,8 @@ int TextLength(const char* text);
 const char* NextChar(const char* p);
 
 // Reads /proc/self/exe into a zero-filled buffer of `size` bytes. Returns
-// size, or 0 (after perror "readlink failed:") when the link cannot be read
-// or does not fit.
+// size, or 0 (after perror "readlink failed:", buffer zero-filled) when the
+// link cannot be read or does not fit.
 int ReadExePath(char* buffer, int size);
 
 // Full path of the executable into dst (MAX_PATH_LEN bytes).
