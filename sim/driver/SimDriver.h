@@ -1,20 +1,61 @@
-// The eFex kernel driver stand-in. Linked into a test program, or preloaded
-// (LD_PRELOAD) into any process, it makes chosen device-node paths answer as
-// the driver's nodes do: open, close and the two driver requests. Every other
-// path and descriptor passes through to the C library untouched.
+// The eFex kernel driver stand-in (libvemora_simdrv.so). Linked into a test
+// program, or preloaded (LD_PRELOAD) into any process, it makes chosen
+// device-node paths answer as the driver's nodes do: open, close and the two
+// driver requests. Every other path and descriptor passes through to the C
+// library untouched.
+//
+// What is intercepted: open, open64, openat, openat64, __open_2, __open64_2,
+// close and ioctl, called through the dynamic linker (as any library does).
+// Calls the C library makes internally (fopen, dup, close_range ...) are not
+// seen: a simulated node is meant to be used with open/ioctl/close only.
+//
+// How a simulated node behaves (errors as -1 with errno, as from the driver):
+// - open of an attached path gives a real descriptor of its own (an eventfd),
+//   so the number cannot clash with a real file while it is open. Open flags
+//   are handed to the model; the node is never created on disk. A path that
+//   was attached and then detached fails with ENOENT.
+// - ioctl(fd, EFEX_IOC_SEND or EFEX_IOC_RECV, &record) with a DrvTransfer
+//   record: the record is checked (null record EFAULT; code other than 43,
+//   length 0 or above the request's chunk limit EINVAL; null buffer EFAULT),
+//   then the model is called once with the chunk. Any other request number on
+//   the node is EINVAL. After DetachNode every request is ENODEV.
+// - close ends the descriptor; the model hears Closed().
+// - A descriptor that is not (or no longer) a simulated one behaves as usual:
+//   closing it twice is EBADF from the C library.
+//
+// Thread safety: the node and descriptor tables are guarded by one mutex,
+// which is not held while the model runs, so a model may block (for example
+// until a simulated board answers) while other descriptors are used. A model
+// that serves several descriptors at once must guard its own state.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#define SIMDRV_API __attribute__((visibility("default")))
+
 namespace simdrv {
+
+// The two driver requests and the record they carry (host byte order).
+constexpr unsigned long kIocSend = 0x40107303; // EFEX_IOC_SEND, host to device
+constexpr unsigned long kIocRecv = 0x80107304; // EFEX_IOC_RECV, device to host
+constexpr uint32_t kTransferCode = 43;         // DrvTransfer::code, always
+constexpr uint32_t kSendChunkMax = 327680;     // longest EFEX_IOC_SEND chunk
+constexpr uint32_t kRecvChunkMax = 512;        // longest EFEX_IOC_RECV chunk
+
+struct DrvTransfer {
+    uint32_t code;   // kTransferCode
+    uint32_t length; // bytes of this chunk
+    uint64_t buffer; // address of the chunk in the caller's memory
+};
+static_assert(sizeof(DrvTransfer) == 16, "the driver's record is 16 bytes");
 
 // The device behind a simulated node. Each driver request on a descriptor of
 // the node reaches the model once, with the chunk the record names.
 // Results: 0 on success, or a positive errno value the request fails with
 // (the caller then sees -1 and that errno, as from the real driver).
-class DeviceModel {
+class SIMDRV_API DeviceModel {
 public:
     virtual ~DeviceModel() = default;
     // EFEX_IOC_SEND: `length` bytes from the host.
@@ -27,11 +68,17 @@ public:
 };
 
 // Makes `path` (for example "/dev/qx_efex0") a simulated node served by
-// `model`. Each open of it gets a real descriptor of its own.
-void AttachNode(const std::string& path, std::shared_ptr<DeviceModel> model);
+// `model`. Each open of it gets a real descriptor of its own. Attaching a path
+// again replaces its model for later opens; descriptors already open keep the
+// model they were opened with.
+SIMDRV_API void AttachNode(const std::string& path, std::shared_ptr<DeviceModel> model);
 
 // Removes the node: later opens fail with ENOENT; requests on descriptors
 // still open fail with ENODEV until they are closed.
-void DetachNode(const std::string& path);
+SIMDRV_API void DetachNode(const std::string& path);
+
+// Number of descriptors of `path` that are open now (0 for unknown paths);
+// lets a caller check that every open was matched by a close.
+SIMDRV_API int OpenDescriptors(const std::string& path);
 
 } // namespace simdrv

@@ -1,0 +1,174 @@
+#include "NodeTable.h"
+#include "SimDriver.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <set>
+#include <utility>
+
+namespace simdrv {
+namespace {
+
+struct Node {
+    std::string path;
+    std::shared_ptr<DeviceModel> model;
+    bool attached = true; // guarded by Table::lock
+};
+
+struct Table {
+    std::mutex lock;
+    std::map<std::string, std::shared_ptr<Node>> nodes;
+    std::set<std::string> gone; // detached paths: opens fail with ENOENT
+    std::map<int, std::shared_ptr<Node>> descriptors;
+};
+
+// Until a node is attached nothing is simulated, and every call passes
+// through without taking the lock (this also covers calls made while the
+// process starts, before any static object exists).
+std::atomic<bool> g_active {false};
+
+// Never destroyed: descriptors may still be closed from exit handlers after
+// static destructors have run.
+Table& GetTable()
+{
+    static Table* table = new Table;
+    return *table;
+}
+
+int Fail(int error)
+{
+    errno = error;
+    return -1;
+}
+
+} // namespace
+
+void AttachNode(const std::string& path, std::shared_ptr<DeviceModel> model)
+{
+    Table& t = GetTable();
+    std::lock_guard<std::mutex> hold(t.lock);
+    auto node = std::make_shared<Node>();
+    node->path = path;
+    node->model = std::move(model);
+    t.nodes[path] = std::move(node);
+    t.gone.erase(path);
+    g_active.store(true, std::memory_order_release);
+}
+
+void DetachNode(const std::string& path)
+{
+    Table& t = GetTable();
+    std::lock_guard<std::mutex> hold(t.lock);
+    auto it = t.nodes.find(path);
+    if (it == t.nodes.end())
+        return;
+    it->second->attached = false;
+    t.nodes.erase(it);
+    t.gone.insert(path);
+}
+
+int OpenDescriptors(const std::string& path)
+{
+    Table& t = GetTable();
+    std::lock_guard<std::mutex> hold(t.lock);
+    int count = 0;
+    for (const auto& entry : t.descriptors)
+        count += entry.second->path == path;
+    return count;
+}
+
+bool OpenNode(const char* path, int flags, int& result)
+{
+    if (!g_active.load(std::memory_order_acquire) || !path)
+        return false;
+    Table& t = GetTable();
+    std::shared_ptr<Node> node;
+    {
+        std::lock_guard<std::mutex> hold(t.lock);
+        auto it = t.nodes.find(path);
+        if (it == t.nodes.end()) {
+            if (!t.gone.count(path))
+                return false;
+            result = Fail(ENOENT);
+            return true;
+        }
+        node = it->second;
+        const int fd = NewDescriptor(flags);
+        if (fd < 0) {
+            result = -1;
+            return true;
+        }
+        t.descriptors[fd] = node;
+        result = fd;
+    }
+    node->model->Opened(flags);
+    return true;
+}
+
+bool CloseNode(int fd, int& result)
+{
+    if (!g_active.load(std::memory_order_acquire))
+        return false;
+    Table& t = GetTable();
+    std::shared_ptr<Node> node;
+    {
+        std::lock_guard<std::mutex> hold(t.lock);
+        auto it = t.descriptors.find(fd);
+        if (it == t.descriptors.end())
+            return false;
+        node = std::move(it->second);
+        t.descriptors.erase(it);
+    }
+    // The number stays taken until here, so no open can reuse it early.
+    result = CloseDescriptor(fd);
+    node->model->Closed();
+    return true;
+}
+
+bool RequestNode(int fd, unsigned long request, void* argument, int& result)
+{
+    if (!g_active.load(std::memory_order_acquire))
+        return false;
+    Table& t = GetTable();
+    std::shared_ptr<DeviceModel> model;
+    {
+        std::lock_guard<std::mutex> hold(t.lock);
+        auto it = t.descriptors.find(fd);
+        if (it == t.descriptors.end())
+            return false;
+        if (!it->second->attached) {
+            result = Fail(ENODEV);
+            return true;
+        }
+        model = it->second->model;
+    }
+    if (request != kIocSend && request != kIocRecv) {
+        result = Fail(EINVAL);
+        return true;
+    }
+    if (!argument) {
+        result = Fail(EFAULT);
+        return true;
+    }
+    const auto& record = *static_cast<const DrvTransfer*>(argument);
+    const uint32_t limit = request == kIocSend ? kSendChunkMax : kRecvChunkMax;
+    if (record.code != kTransferCode || record.length == 0 || record.length > limit) {
+        result = Fail(EINVAL);
+        return true;
+    }
+    if (record.buffer == 0) {
+        result = Fail(EFAULT);
+        return true;
+    }
+    auto* data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record.buffer));
+    const int error
+        = request == kIocSend ? model->Send(data, record.length) : model->Recv(data, record.length);
+    // A model that breaks its contract with a non-positive error still fails.
+    result = error == 0 ? 0 : Fail(error > 0 ? error : EIO);
+    return true;
+}
+
+} // namespace simdrv

@@ -1,0 +1,19 @@
+// The stand-in's inside: attached nodes, the descriptors open on them, and
+// the driver-request checks. The C library overrides (Intercept.cpp) ask it
+// whether a path or descriptor is simulated before passing a call on.
+#pragma once
+
+namespace simdrv {
+
+// Each returns true when the call concerned a simulated node and was handled
+// (its result in `result`, errno set on failure); false means "pass it on".
+bool OpenNode(const char* path, int flags, int& result);
+bool CloseNode(int fd, int& result);
+bool RequestNode(int fd, unsigned long request, void* argument, int& result);
+
+// The descriptor behind a simulated open; provided by Intercept.cpp because
+// it must bypass the overrides.
+int NewDescriptor(int flags);
+int CloseDescriptor(int fd);
+
+} // namespace simdrv
