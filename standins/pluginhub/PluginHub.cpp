@@ -1,0 +1,151 @@
+// The plug-in center "pluginhub.dll": loads plug-in files by path, asks each
+// for its interface under a GUID, and hands the interfaces out by GUID.
+// One manager per process; plug-ins are never unloaded, so their interfaces
+// stay valid for the life of the process.
+#include "Export.h"
+#include "PluginCenter.h"
+#include "PyrraDebug.h"
+
+#include <cstring>
+#include <dlfcn.h>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// Results of LoadPlugin.
+enum LoadResult {
+    kLoaded = 0,
+    kNoRecord = 1,
+    kGuidUnterminated = 2,
+    kPathUnterminated = 3,
+    kGuidEmpty = 4,
+    kPathEmpty = 5,
+    kGuidTaken = 6,
+    kOpenFailed = 7,
+    kNoGetInterface = 8,
+    kNoInterface = 9,
+};
+
+struct Plugin {
+    std::string path;
+    void* iface;
+};
+
+struct Hub {
+    // Recursive: a plug-in's constructors or GetInterface may themselves load
+    // further plug-ins through the center on the same thread.
+    std::recursive_mutex lock;
+    std::map<std::string, Plugin> byGuid;
+    std::map<std::string, void*> libraries; // path -> dlopen handle
+};
+
+// Never destroyed: plug-ins may still reach the center while the process
+// runs its static destructors.
+Hub& TheHub()
+{
+    static Hub* hub = new Hub;
+    return *hub;
+}
+
+bool Terminated(const char* field, size_t size)
+{
+    return std::memchr(field, 0, size) != nullptr;
+}
+
+// The library at path, loaded on first use.
+void* Library(Hub& hub, const std::string& path)
+{
+    const auto known = hub.libraries.find(path);
+    if (known != hub.libraries.end())
+        return known->second;
+    void* handle = dlopen(path.c_str(), RTLD_NOW);
+    if (!handle) {
+        PyrraDebug::DebugErr("pluginhub: cannot load %s: %s\n", path.c_str(), dlerror());
+        return nullptr;
+    }
+    hub.libraries[path] = handle;
+    return handle;
+}
+
+int LoadPlugin(const PluginLoadInfo* info)
+{
+    if (!info) {
+        PyrraDebug::DebugErr("pluginhub: LoadPlugin without a record\n");
+        return kNoRecord;
+    }
+    if (!Terminated(info->szGuid, sizeof info->szGuid)) {
+        PyrraDebug::DebugErr("pluginhub: plug-in GUID is not terminated within its %zu bytes\n",
+            sizeof info->szGuid);
+        return kGuidUnterminated;
+    }
+    if (!Terminated(info->szPath, sizeof info->szPath)) {
+        PyrraDebug::DebugErr(
+            "pluginhub: path of plug-in %s is not terminated within its %zu bytes\n", info->szGuid,
+            sizeof info->szPath);
+        return kPathUnterminated;
+    }
+    if (!info->szGuid[0]) {
+        PyrraDebug::DebugErr("pluginhub: plug-in %s has an empty GUID\n", info->szPath);
+        return kGuidEmpty;
+    }
+    if (!info->szPath[0]) {
+        PyrraDebug::DebugErr("pluginhub: plug-in %s has an empty path\n", info->szGuid);
+        return kPathEmpty;
+    }
+
+    // Own copies: the plug-in gets a GUID text it may keep, and the caller's
+    // record is not touched.
+    char guid[sizeof info->szGuid];
+    std::memcpy(guid, info->szGuid, sizeof guid);
+    const std::string path = info->szPath;
+
+    Hub& hub = TheHub();
+    const std::lock_guard<std::recursive_mutex> hold(hub.lock);
+    const auto known = hub.byGuid.find(guid);
+    if (known != hub.byGuid.end()) {
+        if (known->second.path == path)
+            return kLoaded;
+        PyrraDebug::DebugErr("pluginhub: plug-in %s is already served by %s, not loading %s\n",
+            guid, known->second.path.c_str(), path.c_str());
+        return kGuidTaken;
+    }
+
+    void* library = Library(hub, path);
+    if (!library)
+        return kOpenFailed;
+    const auto getInterface = reinterpret_cast<PFN_GetInterface>(dlsym(library, "GetInterface"));
+    if (!getInterface) {
+        PyrraDebug::DebugErr("pluginhub: %s does not export GetInterface\n", path.c_str());
+        return kNoGetInterface;
+    }
+    void* iface = getInterface(guid);
+    if (!iface) {
+        PyrraDebug::DebugErr("pluginhub: %s gave no interface for %s\n", path.c_str(), guid);
+        return kNoInterface;
+    }
+    // A nested load may have claimed the GUID meanwhile; the first one stays.
+    hub.byGuid.emplace(guid, Plugin {path, iface});
+    return kLoaded;
+}
+
+void* GetPluginInterface(const char* guid)
+{
+    // No known GUID is longer than its field; read no further than that.
+    if (!guid || strnlen(guid, sizeof PluginLoadInfo::szGuid) == sizeof PluginLoadInfo::szGuid)
+        return nullptr;
+    Hub& hub = TheHub();
+    const std::lock_guard<std::recursive_mutex> hold(hub.lock);
+    const auto known = hub.byGuid.find(guid);
+    return known != hub.byGuid.end() ? known->second.iface : nullptr;
+}
+
+tag_PLUGIN_MAN g_manager = {LoadPlugin, GetPluginInterface};
+
+} // namespace
+
+VEMORA_EXPORT tag_PLUGIN_MAN* GetPluginMan()
+{
+    return &g_manager;
+}
