@@ -1,0 +1,352 @@
+// Script buffers: raw host memory outside the Lua heap, addressed by light
+// userdata handles, with conversions, bit fields and checksums.
+#include "luaarg.h"
+#include "scriptbase.h"
+
+#include "PyrraDebug.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <zlib.h>
+
+namespace {
+
+const char* const kSourceName = "./buffer";
+
+// Two lowercase hex digits per byte, in memory order. luaL_Buffer keeps the
+// work area on the Lua side, so a memory error leaks nothing.
+void PushHex(lua_State* L, const unsigned char* p, int32_t count)
+{
+    static const char digits[] = "0123456789abcdef";
+    luaL_Buffer b;
+    luaL_buffinit(L, &b);
+    for (int32_t i = 0; i < count; ++i) {
+        luaL_addchar(&b, digits[p[i] >> 4]);
+        luaL_addchar(&b, digits[p[i] & 0x0F]);
+    }
+    luaL_pushresult(&b);
+}
+
+// Reads the text as if a "0" stood in front of an odd-length text, two
+// characters at a time with strtol's rules, and stores byte k at dst[k]:
+// the inverse of PushHex.
+void DecodeHex(unsigned char* dst, const char* text)
+{
+    const size_t n = std::strlen(text);
+    const size_t m = n + (n & 1);
+    for (size_t pos = 0; pos < m; pos += 2) {
+        char pair[3] = {0, 0, 0};
+        for (size_t j = 0; j < 2; ++j) {
+            const size_t virt = pos + j;
+            pair[j] = (n & 1) ? (virt == 0 ? '0' : text[virt - 1]) : text[virt];
+        }
+        dst[pos / 2] = static_cast<unsigned char>(std::strtol(pair, nullptr, 16));
+    }
+}
+
+// 2^count - 1; counts outside 1..31 give an empty mask (32 by contract).
+uint32_t BitMask(int32_t count)
+{
+    return (count <= 0 || count >= 32) ? 0u : (1u << count) - 1u;
+}
+
+uint32_t ShiftRight(uint32_t v, int32_t pos)
+{
+    return (pos < 0 || pos >= 32) ? 0u : v >> pos;
+}
+
+uint32_t ShiftLeft(uint32_t v, int32_t pos)
+{
+    return (pos < 0 || pos >= 32) ? 0u : v << pos;
+}
+
+uint32_t InsertBits(uint32_t word, int32_t pos, int32_t count, uint32_t value)
+{
+    const uint32_t mask = BitMask(count);
+    return (word & ~ShiftLeft(mask, pos)) | ShiftLeft(value & mask, pos);
+}
+
+uint32_t Load32(const unsigned char* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void Store32(unsigned char* p, uint32_t v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+} // namespace
+
+unsigned int calc_crc32(void* data, unsigned int length)
+{
+    return static_cast<unsigned int>(crc32(0L, static_cast<const Bytef*>(data), length));
+}
+
+unsigned int AddSum(unsigned char* data, unsigned int length, unsigned int seed)
+{
+    uint32_t sum = seed;
+    const unsigned int whole = length / 4;
+    for (unsigned int i = 0; i < whole; ++i) {
+        const unsigned char* w = data + 4 * i;
+        sum += uint32_t(w[0]) | uint32_t(w[1]) << 8 | uint32_t(w[2]) << 16 | uint32_t(w[3]) << 24;
+    }
+    const unsigned int rest = length % 4;
+    uint32_t last = 0;
+    for (unsigned int j = 0; j < rest; ++j)
+        last |= uint32_t(data[4 * whole + j]) << (8 * j);
+    return sum + last;
+}
+
+int l_MallocBuff(lua_State* L)
+{
+    const int32_t size = ArgInt32(L, 1);
+    if (size < 0)
+        return luaL_argerror(L, 1, "size must not be negative");
+    const int64_t rounded = (int64_t(size) + 15) / 16 * 16;
+    unsigned char* p = new (std::nothrow) unsigned char[rounded];
+    if (!p)
+        return luaL_error(L, "MallocBuffer: out of memory for %d bytes", size);
+    lua_pushlightuserdata(L, p);
+    return 1;
+}
+
+int l_FreeBuffer(lua_State* L)
+{
+    // Only light userdata can come from MallocBuffer; a full userdata is
+    // Lua's own memory and must never reach delete[].
+    if (lua_type(L, 1) == LUA_TUSERDATA)
+        return luaL_argerror(L, 1, "not a buffer from MallocBuffer");
+    delete[] static_cast<unsigned char*>(lua_touserdata(L, 1));
+    return 1;
+}
+
+int l_GetBuffer(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1);
+    lua_pushlightuserdata(L, p + ArgInt32(L, 2));
+    return 1;
+}
+
+int l_MidBuffer(lua_State* L)
+{
+    return l_GetBuffer(L);
+}
+
+int l_Memcpy(lua_State* L)
+{
+    unsigned char* dst = ArgBuffer(L, 1);
+    const unsigned char* src = ArgBuffer(L, 2);
+    const int32_t count = ArgCount(L, 3);
+    std::memmove(dst, src, count);
+    return 1;
+}
+
+int l_Memset(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1);
+    const int value = static_cast<int>(ArgInt64(L, 2) & 0xFF);
+    const int32_t count = ArgCount(L, 3);
+    std::memset(p, value, count);
+    return 1;
+}
+
+int l_Memcmp(lua_State* L)
+{
+    const unsigned char* a = ArgBuffer(L, 1);
+    const unsigned char* b = ArgBuffer(L, 2);
+    const int32_t count = ArgCount(L, 3);
+    lua_pushinteger(L, std::memcmp(a, b, count));
+    return 1;
+}
+
+int l_BufferToString(lua_State* L)
+{
+    const unsigned char* p = ArgBuffer(L, 1);
+    PushHex(L, p, ArgCount(L, 2));
+    return 1;
+}
+
+int l_StringtoBuffer(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1);
+    DecodeHex(p, luaL_checkstring(L, 2));
+    return 1;
+}
+
+int l_GetMemValue(lua_State* L)
+{
+    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    PushHex(L, p, ArgCount(L, 3));
+    return 1;
+}
+
+int l_SetMemValue(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    DecodeHex(p, luaL_checkstring(L, 3));
+    return 1;
+}
+
+int l_BuffertoChars(lua_State* L)
+{
+    const char* p = reinterpret_cast<const char*>(ArgBuffer(L, 1) + ArgInt32(L, 2));
+    const int32_t count = ArgCount(L, 3);
+    // The text ends at its first zero byte, and never after count bytes.
+    lua_pushlstring(L, p, strnlen(p, count));
+    return 1;
+}
+
+int l_CharstoBuffer(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1);
+    const char* text = luaL_checkstring(L, 2);
+    std::memcpy(p, text, std::strlen(text));
+    return 1;
+}
+
+int l_GetInt32FrmMem(lua_State* L)
+{
+    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    lua_pushnumber(L, Load32(p));
+    return 1;
+}
+
+int l_SetInt32FrmMem(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    Store32(p, ArgUInt32(L, 3));
+    return 1;
+}
+
+int l_GetInt16FrmMem(lua_State* L)
+{
+    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    lua_pushinteger(L, v);
+    return 1;
+}
+
+int l_SetInt16FrmMem(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    const uint16_t v = static_cast<uint16_t>(ArgUInt32(L, 3));
+    std::memcpy(p, &v, sizeof v);
+    return 1;
+}
+
+int l_GetByteBitsFrmMem(lua_State* L)
+{
+    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    const int32_t pos = ArgInt32(L, 3);
+    const int32_t count = ArgInt32(L, 4);
+    lua_pushinteger(L, ShiftRight(*p, pos) & BitMask(count));
+    return 1;
+}
+
+int l_SetByteBitsFrmMem(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    const int32_t pos = ArgInt32(L, 3);
+    const int32_t count = ArgInt32(L, 4);
+    const uint32_t value = ArgUInt32(L, 5);
+    *p = static_cast<unsigned char>(InsertBits(*p, pos, count, value) & 0xFF);
+    lua_pushboolean(L, 1);
+    return 1;
+}
+
+int l_GetIntBitsFrmMem(lua_State* L)
+{
+    const unsigned char* p = ArgBuffer(L, 1) + 4 * int64_t(ArgInt32(L, 2));
+    const int32_t pos = ArgInt32(L, 3);
+    const int32_t count = ArgInt32(L, 4);
+    lua_pushnumber(L, ShiftRight(Load32(p), pos) & BitMask(count));
+    return 1;
+}
+
+int l_SetIntBitsFrmMem(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1) + 4 * int64_t(ArgInt32(L, 2));
+    const int32_t pos = ArgInt32(L, 3);
+    const int32_t count = ArgInt32(L, 4);
+    const uint32_t value = ArgUInt32(L, 5);
+    Store32(p, InsertBits(Load32(p), pos, count, value));
+    lua_pushboolean(L, 1);
+    return 1;
+}
+
+int l_GetInt8FrmMem(lua_State* L)
+{
+    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    lua_pushinteger(L, *p);
+    return 1;
+}
+
+int l_SetInt8FrmMem(lua_State* L)
+{
+    unsigned char* base = ArgBuffer(L, 1);
+    const int32_t offset = ArgInt32(L, 2);
+    const uint32_t value = ArgUInt32(L, 3);
+    base[offset] = static_cast<unsigned char>(value & 0xFF);
+    PyrraDebug::DebugMsg("%p, %u, %u, =%d", static_cast<void*>(base), static_cast<unsigned>(offset),
+        value, base[offset]);
+    return 1;
+}
+
+int l_calc_crc32(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1);
+    const uint32_t length = ArgUInt32(L, 2);
+    const unsigned int crc = calc_crc32(p, length);
+    PyrraDebug::DebugMsg(
+        "%s, pBuffer = %p, nLen = %u, crc32 = %u", kSourceName, static_cast<void*>(p), length, crc);
+    lua_pushnumber(L, crc);
+    return 1;
+}
+
+int l_add_sum(lua_State* L)
+{
+    unsigned char* p = ArgBuffer(L, 1);
+    const uint32_t length = ArgUInt32(L, 2);
+    const uint32_t seed = ArgUInt32(L, 3);
+    lua_pushnumber(L, AddSum(p, length, seed));
+    return 1;
+}
+
+static const luaL_Reg kBufferFunctions[] = {
+    {"MallocBuffer", l_MallocBuff},
+    {"FreeBuffer", l_FreeBuffer},
+    {"GetBuffer", l_GetBuffer},
+    {"Memcpy", l_Memcpy},
+    {"Memset", l_Memset},
+    {"Memcmp", l_Memcmp},
+    {"BufferToString", l_BufferToString},
+    {"StringtoBuffer", l_StringtoBuffer},
+    {"GetMemValue", l_GetMemValue},
+    {"SetMemValue", l_SetMemValue},
+    {"BufferToChars", l_BuffertoChars},
+    {"CharsToBuffer", l_CharstoBuffer},
+    {"GetInt32FrmMem", l_GetInt32FrmMem},
+    {"SetInt32FrmMem", l_SetInt32FrmMem},
+    {"GetInt16FrmMem", l_GetInt16FrmMem},
+    {"SetInt16FrmMem", l_SetInt16FrmMem},
+    {"GetByteBitsFrmMem", l_GetByteBitsFrmMem},
+    {"SetByteBitsFrmMem", l_SetByteBitsFrmMem},
+    {"GetIntBitsFrmMem", l_GetIntBitsFrmMem},
+    {"SetIntBitsFrmMem", l_SetIntBitsFrmMem},
+    {"GetInt8FrmMem", l_GetInt8FrmMem},
+    {"SetInt8FrmMem", l_SetInt8FrmMem},
+    {"calc_crc32", l_calc_crc32},
+    {"add_sum", l_add_sum},
+    {nullptr, nullptr},
+};
+
+int RegBuferFun(lua_State* L)
+{
+    RegisterGlobals(L, kBufferFunctions);
+    return 1;
+}

@@ -1,0 +1,318 @@
+// Script files: buffered streams ("fopen" family), raw descriptors with
+// 64-bit positions ("LF" family), deleting, copying and reading lines.
+#include "luaarg.h"
+#include "scriptbase.h"
+
+#include "PyrraDebug.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kSourceName = "./filefun";
+
+// Line buffer of fgetALine: one call returns at most 1023 characters.
+constexpr int kLineSize = 1024;
+
+// CopyFile once built "cp <src> <dst>" in 1024 bytes; paths that would not
+// have fitted are still refused rather than cut.
+constexpr size_t kCopyPathsMax = 1019;
+
+FILE* ArgStream(lua_State* L, int index)
+{
+    return static_cast<FILE*>(lua_touserdata(L, index));
+}
+
+class Fd {
+public:
+    explicit Fd(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    // Closes now so that a failing close (delayed write error) is seen.
+    int release()
+    {
+        const int rc = close(m_fd);
+        m_fd = -1;
+        return rc;
+    }
+
+private:
+    int m_fd;
+};
+
+// Writes all count bytes, continuing after partial writes and signals.
+// Returns the bytes written before an error.
+ssize_t WriteAll(int fd, const unsigned char* p, size_t count)
+{
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = write(fd, p + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// What "cp src dst" does for a plain file, without a shell: dst may be an
+// existing directory, a new file gets the source's permission bits (less
+// the creation mask), and copying a file onto itself is refused instead of
+// truncating it. Returns null or the reason it failed.
+const char* CopyContents(const char* src, const char* dst)
+{
+    Fd in(open(src, O_RDONLY | O_CLOEXEC));
+    struct stat srcStat;
+    if (in.get() < 0 || fstat(in.get(), &srcStat) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(srcStat.st_mode))
+        return "source is a directory";
+
+    std::string target = dst;
+    struct stat dstStat;
+    if (stat(dst, &dstStat) == 0 && S_ISDIR(dstStat.st_mode)) {
+        const char* slash = std::strrchr(src, '/');
+        target += '/';
+        target += slash ? slash + 1 : src;
+    }
+    if (stat(target.c_str(), &dstStat) == 0 && dstStat.st_dev == srcStat.st_dev
+        && dstStat.st_ino == srcStat.st_ino)
+        return "source and destination are the same file";
+
+    Fd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, srcStat.st_mode & 0777));
+    if (out.get() < 0)
+        return std::strerror(errno);
+    unsigned char block[64 * 1024];
+    for (;;) {
+        const ssize_t n = read(in.get(), block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::strerror(errno);
+        if (n == 0)
+            break;
+        if (WriteAll(out.get(), block, static_cast<size_t>(n)) != n)
+            return std::strerror(errno);
+    }
+    if (out.release() != 0)
+        return std::strerror(errno);
+    return nullptr;
+}
+
+void CopyOneFile(const char* src, const char* dst) noexcept
+{
+    const char* why;
+    try {
+        why = CopyContents(src, dst);
+    } catch (const std::exception& e) {
+        why = e.what();
+    }
+    if (why)
+        PyrraDebug::DebugErr(
+            "%s @ %d, CopyFile %s to %s: %s\n", kSourceName, __LINE__, src, dst, why);
+}
+
+} // namespace
+
+int l_fopen(lua_State* L)
+{
+    const char* path = luaL_checkstring(L, 1);
+    const char* mode = luaL_checkstring(L, 2);
+    // A failed open gives a null handle, which is still true in Lua.
+    lua_pushlightuserdata(L, std::fopen(path, mode));
+    return 1;
+}
+
+int l_fseek(lua_State* L)
+{
+    FILE* stream = ArgStream(L, 1);
+    if (stream)
+        std::fseek(stream, ArgInt32(L, 2), ArgInt32(L, 3));
+    return 1;
+}
+
+int l_fwrite(lua_State* L)
+{
+    FILE* stream = ArgStream(L, 1);
+    size_t written = 0;
+    if (stream) {
+        const unsigned char* p = ArgBuffer(L, 2);
+        written = std::fwrite(p, 1, ArgCount(L, 3), stream);
+    }
+    lua_pushinteger(L, static_cast<lua_Integer>(written));
+    return 1;
+}
+
+int l_fread(lua_State* L)
+{
+    FILE* stream = ArgStream(L, 1);
+    size_t got = 0;
+    if (stream) {
+        unsigned char* p = ArgBuffer(L, 2);
+        got = std::fread(p, 1, ArgCount(L, 3), stream);
+    }
+    lua_pushinteger(L, static_cast<lua_Integer>(got));
+    return 1;
+}
+
+int l_fclose(lua_State* L)
+{
+    // fflush(nullptr) flushes every output stream: kept for scripts that
+    // close a failed handle to force their other files out.
+    FILE* stream = ArgStream(L, 1);
+    std::fflush(stream);
+    if (stream)
+        std::fclose(stream);
+    return 1;
+}
+
+int l_fgetALine(lua_State* L)
+{
+    FILE* stream = ArgStream(L, 1);
+    if (!stream) {
+        PyrraDebug::DebugErr("%s @ %d, file handle == null\n", kSourceName, 98);
+        lua_pushboolean(L, 0);
+        return 1;
+    }
+    char line[kLineSize] = {};
+    if (std::fgets(line, sizeof line, stream)) {
+        line[sizeof line - 1] = 0;
+        lua_pushstring(L, line);
+    } else if (std::ferror(stream)) {
+        PyrraDebug::DebugErr("%s @ %d, %s\n", kSourceName, 108, std::strerror(errno));
+        lua_pushboolean(L, 0);
+    } else {
+        lua_pushnil(L);
+    }
+    return 1;
+}
+
+int l_LFOpen(lua_State* L)
+{
+    const char* path = luaL_checkstring(L, 1);
+    int fd = -1;
+    switch (ArgInt32(L, 2)) {
+    case 0:
+        fd = open(path, O_RDONLY);
+        break;
+    case 1:
+        fd = open(path, O_RDWR);
+        break;
+    case 2:
+        // Owner, group and others may read and write, less the creation mask,
+        // as for a stream opened for writing.
+        fd = open(path, O_RDWR | O_CREAT, 0666);
+        break;
+    default:
+        break;
+    }
+    lua_pushinteger(L, fd);
+    return 1;
+}
+
+int l_LFSeek(lua_State* L)
+{
+    const int fd = ArgInt32(L, 1);
+    const uint64_t low = static_cast<uint64_t>(ArgInt64(L, 2));
+    const uint64_t high = static_cast<uint64_t>(ArgInt64(L, 3));
+    const int origin = ArgInt32(L, 4);
+    lseek(fd, static_cast<off_t>((high << 32) | low), origin);
+    return 1;
+}
+
+int l_LFWrite(lua_State* L)
+{
+    const int fd = ArgInt32(L, 1);
+    const unsigned char* p = ArgBuffer(L, 2);
+    const int32_t count = ArgCount(L, 3);
+    // Any progress answers count, as scripts expect; WriteAll has already
+    // retried what a partial write left over.
+    if (WriteAll(fd, p, static_cast<size_t>(count)) > 0)
+        lua_pushinteger(L, count);
+    else
+        lua_pushnil(L);
+    return 1;
+}
+
+int l_LFRead(lua_State* L)
+{
+    const int fd = ArgInt32(L, 1);
+    unsigned char* p = ArgBuffer(L, 2);
+    const int32_t count = ArgCount(L, 3);
+    ssize_t n;
+    do {
+        n = read(fd, p, static_cast<size_t>(count));
+    } while (n < 0 && errno == EINTR);
+    // Answers the amount asked for, also after a short read: scripts rely
+    // on it and find the end by the nil that follows.
+    if (n > 0)
+        lua_pushinteger(L, count);
+    else
+        lua_pushnil(L);
+    return 1;
+}
+
+int l_LFClose(lua_State* L)
+{
+    close(ArgInt32(L, 1));
+    return 1;
+}
+
+int l_DeleteFile(lua_State* L)
+{
+    unlink(luaL_checkstring(L, 1));
+    return 1;
+}
+
+int l_CopyFile(lua_State* L)
+{
+    size_t srcLen = 0;
+    size_t dstLen = 0;
+    const char* src = luaL_checklstring(L, 1, &srcLen);
+    const char* dst = luaL_checklstring(L, 2, &dstLen);
+    if (srcLen + dstLen > kCopyPathsMax)
+        return luaL_error(L, "CopyFile: the two paths together are longer than %d characters",
+            static_cast<int>(kCopyPathsMax));
+    CopyOneFile(src, dst);
+    return 1;
+}
+
+static const luaL_Reg kFileFunctions[] = {
+    {"fopen", l_fopen},
+    {"fseek", l_fseek},
+    {"fwrite", l_fwrite},
+    {"fread", l_fread},
+    {"fclose", l_fclose},
+    {"fgetALine", l_fgetALine},
+    {"LFopen", l_LFOpen},
+    {"LFseek", l_LFSeek},
+    {"LFwrite", l_LFWrite},
+    {"LFread", l_LFRead},
+    {"LFclose", l_LFClose},
+    {"DeleteFile", l_DeleteFile},
+    {"CopyFile", l_CopyFile},
+    {nullptr, nullptr},
+};
+
+int RegFileFun(lua_State* L)
+{
+    RegisterGlobals(L, kFileFunctions);
+    return 1;
+}

@@ -1,0 +1,101 @@
+// Script paths: the program's directory, the working directory and the file
+// name of a path. Paths are separated by "/" only.
+#include "luaarg.h"
+#include "scriptbase.h"
+
+#include "ModulePath.h"
+
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// The text after the last "/" of path, searched down to its first
+// character so that "/name" gives "name"; "" when there is no "/".
+const char* FileNameOf(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : "";
+}
+
+// The running program's directory with a trailing "/" into dir
+// (MAX_PATH_LEN bytes); "./" when the program's path cannot be read.
+void ModuleDirectory(char* dir)
+{
+    char path[MAX_PATH_LEN];
+    ZeroBuffer(path, sizeof path);
+    ReadExePath(path, sizeof path);
+    GetDirectoryFromPath(path, dir);
+}
+
+} // namespace
+
+void GetDirectoryFromPath(const char* path, char* out)
+{
+    const char* slash = std::strrchr(path, '/');
+    if (!slash) {
+        std::memcpy(out, "./", 3);
+        return;
+    }
+    const size_t n = static_cast<size_t>(slash - path) + 1;
+    std::memmove(out, path, n);
+    out[n] = 0;
+}
+
+CBCString GetModulePath()
+{
+    char dir[MAX_PATH_LEN];
+    ModuleDirectory(dir);
+    return CBCString(dir);
+}
+
+CBCString GetFileNameFromPath(const char* path, bool slash)
+{
+    return CBCString(slash ? FileNameOf(path) : "");
+}
+
+int l_GetExecPath(lua_State* L)
+{
+    char dir[MAX_PATH_LEN];
+    ModuleDirectory(dir);
+    lua_pushstring(L, dir);
+    return 1;
+}
+
+int l_GetCurrentDirectory(lua_State* L)
+{
+    char dir[MAX_PATH_LEN];
+    ZeroBuffer(dir, sizeof dir);
+    if (!getcwd(dir, sizeof dir))
+        dir[0] = 0;
+    lua_pushstring(L, dir);
+    return 1;
+}
+
+int l_SetCurrentDirectory(lua_State* L)
+{
+    // Moves the base of every relative path of the whole process. The
+    // outcome is not reported; a script checks with GetCurrentDirectory.
+    [[maybe_unused]] const int rc = chdir(luaL_checkstring(L, 1));
+    return 1;
+}
+
+int l_GetFileNameFromPath(lua_State* L)
+{
+    lua_pushstring(L, FileNameOf(luaL_checkstring(L, 1)));
+    return 1;
+}
+
+static const luaL_Reg kPathFunctions[] = {
+    {"GetExecPath", l_GetExecPath},
+    {"GetCurrentDirectory", l_GetCurrentDirectory},
+    {"SetCurrentDirectory", l_SetCurrentDirectory},
+    {"GetFileNameFromPath", l_GetFileNameFromPath},
+    {nullptr, nullptr},
+};
+
+int RegPathFun(lua_State* L)
+{
+    RegisterGlobals(L, kPathFunctions);
+    return 1;
+}
