@@ -1,0 +1,29 @@
+// The session controller's access to a device's stage and private data. It
+// keeps the transport table handed out for the eFex interface identifier and
+// runs each operation as one open-verify-act-close cycle on the node.
+#pragma once
+
+#include "EfexIf.h"
+
+// Interface identifier of the transport table of "usbwire.dll".
+constexpr char EFEX_IF_GUID[] = "f3e88841-bb99-42a0-aff4-385e1f5c8f3a";
+
+class __attribute__((visibility("default"))) KoraFexDevice {
+public:
+    KoraFexDevice();
+    virtual ~KoraFexDevice();
+
+    // 0, or 90 for a null argument, 93 for an identifier that is not 36
+    // characters long, 101 for another identifier; the table is kept only on 0.
+    int SetInterface(void* efex_if, const char* guid);
+
+    // Without an interface these fail at once: 127, or -1.
+    int GetCurrentStage(const char* path, unsigned* stage);
+    int GetFelPrivateData(const char* path, void* buf, unsigned len);
+    int SetFelPrivateData(const char* path, void* buf, unsigned len);
+    int GetFesPrivateData(const char* path, void* buf, unsigned len);
+    int SetFesPrivateData(const char* path, void* buf, unsigned len);
+
+private:
+    tag_EFEX_IF* m_pEfexIf;
+};
