@@ -1,0 +1,20 @@
+// RC6-32/20/b block cipher: 16-byte blocks, keys of 1 to 32 bytes. Each
+// block is handled on its own; there is no chaining.
+#pragma once
+
+#include "Export.h"
+
+// A new key context (the expanded key), or null when key is null, len is
+// outside 1..32, or memory runs out. Free it with UnInitial.
+VEMORA_EXPORT void* Initial(unsigned char* key, unsigned int len);
+
+// Encrypts the 16-byte block at in into out (which may be in). 0, or 110
+// when any pointer is null; then nothing is written.
+VEMORA_EXPORT int Encode(void* ctx, unsigned char* in, unsigned char* out);
+
+// Decrypts the 16-byte block at in into out (which may be in). 0, or 162
+// when any pointer is null; then nothing is written.
+VEMORA_EXPORT int Decode(void* ctx, unsigned char* in, unsigned char* out);
+
+// Frees a context from Initial. 0, or 204 for null.
+VEMORA_EXPORT int UnInitial(void* ctx);
