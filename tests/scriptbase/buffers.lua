@@ -1,0 +1,160 @@
+-- Script buffers of scriptbase.dll as a tool script uses them.
+local T = dofile((arg[0]:match("^(.*)/") or ".") .. "/testlib.lua")
+T.register()
+
+T.run({
+  {"allocation rounds up to whole 16-byte blocks", function()
+    -- 17 bytes must give 32 usable ones: fill and read back all of them.
+    local h = MallocBuffer(17)
+    T.eq(type(h), "userdata", "handle type")
+    for i = 0, 31 do SetInt8FrmMem(h, i, i + 100) end
+    for i = 0, 31 do T.eq(GetInt8FrmMem(h, i), i + 100, "byte " .. i) end
+    FreeBuffer(h)
+    local empty = MallocBuffer(0)
+    T.truthy(empty, "size 0 gives a handle")
+    FreeBuffer(empty)
+    FreeBuffer(nil)
+  end},
+
+  {"hex text both ways", function()
+    local h = MallocBuffer(32)
+    Memset(h, 0, 32)
+    SetInt8FrmMem(h, 0, 0x0A); SetInt8FrmMem(h, 1, 0xFF); SetInt8FrmMem(h, 2, 0x00)
+    T.eq(BufferToString(h, 3), "0aff00", "BufferToString")
+    T.eq(BufferToString(h, 0), "", "count 0")
+    -- Odd length reads as if a "0" stood in front; bytes land one after another.
+    Memset(h, 0x55, 4)
+    StringtoBuffer(h, "abc")
+    T.eq(T.bytes(h, 3), "10 188 85", "odd text")
+    local text = "00112233445566778899aabbccddeeff"
+    StringtoBuffer(h, text)
+    T.eq(BufferToString(h, 16), text, "round trip")
+    -- strtol rules per pair: blanks and a sign are read, junk gives 0.
+    StringtoBuffer(h, " f-1zzA0")
+    T.eq(T.bytes(h, 4), "15 255 0 160", "strtol pairs")
+    Memset(h, 0, 32)
+    SetMemValue(h, 5, "c0ffee")
+    T.eq(GetMemValue(h, 4, 5), "00c0ffee00", "SetMemValue/GetMemValue at an offset")
+    FreeBuffer(h)
+  end},
+
+  {"characters in and out", function()
+    local h = MallocBuffer(8)
+    Memset(h, 0x2E, 8)
+    SetInt8FrmMem(h, 0, 0x41); SetInt8FrmMem(h, 1, 0); SetInt8FrmMem(h, 2, 0x42)
+    T.eq(BufferToChars(h, 0, 3), "A", "stops at the zero byte")
+    T.eq(BufferToChars(h, 2, 1), "B", "offset and count")
+    Memset(h, 0x2E, 8)
+    CharsToBuffer(h, "hey")
+    T.eq(BufferToChars(h, 0, 8), "hey.....", "no terminator written")
+    FreeBuffer(h)
+  end},
+
+  {"16- and 32-bit values, little-endian", function()
+    local h = MallocBuffer(8)
+    SetInt32FrmMem(h, 0, 305419896)
+    T.eq(T.bytes(h, 4), "120 86 52 18", "78 56 34 12")
+    T.eq(GetInt32FrmMem(h, 0), 305419896, "read back")
+    SetInt32FrmMem(h, 0, -1)
+    T.eq(GetInt32FrmMem(h, 0), 4294967295, "-1 stores FF FF FF FF")
+    SetInt32FrmMem(h, 4, 4294967295)
+    T.eq(GetInt32FrmMem(h, 4), 4294967295, "unsigned maximum")
+    SetInt32FrmMem(h, 1, 0x01020304)
+    T.eq(GetInt32FrmMem(h, 1), 0x01020304, "unaligned offset")
+    SetInt16FrmMem(h, 2, 70000)
+    T.eq(GetInt16FrmMem(h, 2), 70000 % 65536, "low 16 bits")
+    SetInt16FrmMem(h, 0, -2)
+    T.eq(GetInt16FrmMem(h, 0), 65534, "unsigned 16-bit")
+    SetInt8FrmMem(h, 7, 300)
+    T.eq(GetInt8FrmMem(h, 7), 44, "low 8 bits")
+    SetInt8FrmMem(h, 6, 2.9)
+    T.eq(GetInt8FrmMem(h, 6), 2, "truncated toward zero")
+    FreeBuffer(h)
+  end},
+
+  {"bit fields", function()
+    local h = MallocBuffer(8)
+    SetInt8FrmMem(h, 0, 0xB4)
+    T.eq(GetByteBitsFrmMem(h, 0, 2, 3), 5, "0xB4 bits 2..4")
+    SetInt8FrmMem(h, 1, 0xFF)
+    T.eq(SetByteBitsFrmMem(h, 1, 4, 2, 1), true, "result")
+    T.eq(GetInt8FrmMem(h, 1), 0xDF, "0xFF with bits 4..5 = 1")
+    SetInt32FrmMem(h, 0, 0x11223344)
+    SetInt32FrmMem(h, 4, 0xA1B2C3D4)
+    T.eq(GetIntBitsFrmMem(h, 1, 0, 8), 0xD4, "word index 1 is byte offset 4")
+    T.eq(GetIntBitsFrmMem(h, 1, 28, 4), 0xA, "top nibble without sign")
+    T.eq(SetIntBitsFrmMem(h, 0, 8, 16, 0xBEEF), true, "result")
+    T.eq(GetInt32FrmMem(h, 0), 0x11BEEF44, "16-bit field at bit 8")
+    -- A count of 32 is an empty mask: reads 0, leaves the word alone.
+    T.eq(GetIntBitsFrmMem(h, 1, 0, 32), 0, "count 32 reads 0")
+    SetIntBitsFrmMem(h, 1, 0, 32, 0)
+    T.eq(GetInt32FrmMem(h, 4), 0xA1B2C3D4, "count 32 changes nothing")
+    FreeBuffer(h)
+  end},
+
+  {"copy, fill, compare, derived handles", function()
+    local a, b = MallocBuffer(16), MallocBuffer(16)
+    Memset(a, 0x1FF, 16)
+    T.eq(T.bytes(a, 3), "255 255 255", "low 8 bits of the value")
+    Memset(b, 0, 16)
+    Memcpy(GetBuffer(b, 4), a, 2)
+    T.eq(T.bytes(b, 7), "0 0 0 0 255 255 0", "copy through a derived handle")
+    T.eq(Memcmp(a, b, 16) > 0, true, "a after b")
+    T.eq(Memcmp(b, a, 16) < 0, true, "b before a")
+    Memcpy(b, a, 16)
+    T.eq(Memcmp(a, b, 16), 0, "equal")
+    T.eq(GetInt8FrmMem(GetBuffer(GetBuffer(b, 8), -3), 0), 255, "negative offset")
+    -- No result of its own: one value (the last argument) comes back.
+    T.eq(select("#", Memset(a, 0, 16)), 1, "one result")
+    FreeBuffer(a); FreeBuffer(b)
+  end},
+
+  {"CRC-32 and additive sum", function()
+    local h = MallocBuffer(16)
+    CharsToBuffer(h, "123456789")
+    T.eq(calc_crc32(h, 9), 0xCBF43926, "check value")
+    T.eq(calc_crc32(h, 0), 0, "empty input")
+    StringtoBuffer(h, "0102030405")
+    T.eq(add_sum(h, 5, 0), 67305990, "01 02 03 04 05")
+    T.eq(add_sum(h, 4, 10), 10 + 0x04030201, "one word plus seed")
+    T.eq(add_sum(h, 0, 1234), 1234, "no bytes give the seed")
+    StringtoBuffer(h, "ffffffff")
+    T.eq(add_sum(h, 4, 2), 1, "modulo 2^32")
+    FreeBuffer(h)
+  end},
+
+  {"log lines of SetInt8FrmMem and calc_crc32", function(dir)
+    local out, _, ok = T.child(dir, [[
+      local h = MallocBuffer(16)
+      SetInt8FrmMem(h, 3, 513)
+      io.stdout:write("|")
+      CharsToBuffer(h, "123456789")
+      calc_crc32(h, 9)
+    ]])
+    T.truthy(ok, "child ran")
+    T.truthy(out:match("^0x%x+, 3, 513, =1|%./buffer, pBuffer = 0x%x+, nLen = 9, crc32 = 3421780262$"),
+      "log text: " .. out)
+  end},
+
+  {"bad input gives clear errors and changes nothing", function()
+    local h = MallocBuffer(16)
+    Memset(h, 7, 16)
+    T.raises("buffer handle is null", Memcpy, nil, h, 4)
+    T.raises("bad argument #2 to 'Memcpy' (buffer handle is null)", function()
+      Memcpy(h, nil, 4)
+    end)
+    T.raises("buffer handle is null", GetInt32FrmMem, 0, 0)
+    T.raises("buffer handle is null", SetInt8FrmMem, nil, 0, 1)
+    T.raises("buffer handle is null", calc_crc32, nil, 4)
+    T.raises("buffer handle is null", GetBuffer, nil, 4)
+    T.raises("count must not be negative", Memset, h, 0, -1)
+    T.raises("count must not be negative", BufferToString, h, -2)
+    T.raises("size must not be negative", MallocBuffer, -16)
+    T.raises("string expected", StringtoBuffer, h, {})
+    T.raises("string expected", CharsToBuffer, h, nil)
+    -- A full userdata is Lua's memory, never something to free.
+    T.raises("not a buffer from MallocBuffer", FreeBuffer, io.stdout)
+    T.eq(BufferToString(h, 16), string.rep("07", 16), "buffer untouched")
+    FreeBuffer(h)
+  end},
+})
