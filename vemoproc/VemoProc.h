@@ -1,0 +1,38 @@
+// The plug-in's boundary towards the window: the callback record the window
+// hands to InitVemoProc, and the exports that take it and report through it.
+#pragma once
+
+#include "Export.h"
+
+// The window's callbacks. The first argument of each is a context pointer
+// passed through unchanged: null for device and script events, the window
+// handle for reports raised by the window's own requests.
+struct VemoCallbackFun {
+    int (*pfnBurnBegin)(void* ctx, unsigned int armTimeout, void* reserved);
+    int (*pfnBurnProcess)(void* ctx, unsigned int percent, const char* text);
+    int (*pfnBurnError)(void* ctx, unsigned int code, const char* text);
+    int (*pfnBurnWarning)(void* ctx, unsigned int code, const char* text);
+    int (*pfnBurnOver)(void* ctx, unsigned int code, const char* text);
+    int (*pfnUpdateTipInfo)(void* ctx, unsigned int code, void* data);
+    int (*pfnLoadDynamic)(void* ctx, unsigned char* data, unsigned int* length);
+    // Blocks until the user answers: 1 Yes, 0 No, -1 Cancel.
+    int (*pfnMessageBox)(void* ctx, void* first, void* second);
+};
+
+// Message codes of MsgCallBack.
+enum : unsigned int {
+    VEMO_MSG_PROGRESS = 0x10,
+    VEMO_MSG_ERROR = 0x20,
+    VEMO_MSG_WARNING = 0x30,
+    VEMO_MSG_OVER = 0x40,
+};
+
+// Stores the window handle and the whole callback record and sets up the
+// process manager. 0 on success.
+VEMORA_EXPORT int InitVemoProc(void* hWnd, VemoCallbackFun callbacks);
+
+// Reports from the tool-script side: code 0x10 progress (value = percent),
+// 0x20 error, 0x30 warning, 0x40 end of flashing; other codes are ignored.
+// A null text is shown as " ". Always returns null; does nothing before a
+// successful InitVemoProc.
+VEMORA_EXPORT void* MsgCallBack(unsigned int code, int value, const char* text);

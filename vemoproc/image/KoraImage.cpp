@@ -1,0 +1,232 @@
+#include "KoraImage.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include <lua.hpp>
+#include <unistd.h>
+
+#include "PyrraDebug.h"
+#include "tools/LuaErrorText.h"
+#include "tools/LuaToolFex.h"
+
+namespace {
+
+constexpr char kSourceName[] = "./image/KoraImage";
+constexpr char kImageScript[] = "./imgdec_fun.lua";
+constexpr char kToolsFile[] = "tools.scj";
+constexpr char kDramFile[] = "dram.ini";
+
+// Longest module directory that leaves room for "/tools.scj" in a path buffer.
+constexpr size_t kMaxModuleDirLen = MAX_PATH_LEN - 1 - (sizeof "/tools.scj" - 1);
+
+// dir + "/" + name; false when there is no directory.
+bool WorkFilePath(const char* dir, const char* name, char (&path)[MAX_PATH_LEN])
+{
+    if (!*dir)
+        return false;
+    const int length = std::snprintf(path, sizeof path, "%s/%s", dir, name);
+    return length > 0 && length < MAX_PATH_LEN;
+}
+
+} // namespace
+
+KoraImage::KoraImage()
+    : m_szModuleDir {}
+    , m_szImageFile {}
+    , m_pLua(nullptr)
+    , m_pToolIF(nullptr)
+{
+}
+
+KoraImage::~KoraImage()
+{
+    RemoveTools();
+    CloseLua();
+}
+
+unsigned int KoraImage::SetModuleDir(const char* dir)
+{
+    if (!dir)
+        return 143;
+    if (!getcwd(m_szModuleDir, sizeof m_szModuleDir)
+        || std::strlen(m_szModuleDir) > kMaxModuleDirLen) {
+        m_szModuleDir[0] = '\0';
+        PyrraDebug::DebugMsg("%s @ %d working directory unreadable or longer than %zu\n",
+            kSourceName, __LINE__, kMaxModuleDirLen);
+        return 147;
+    }
+    return 0;
+}
+
+unsigned int KoraImage::SetImagePath(const char* path)
+{
+    if (!path)
+        return 104;
+    if (!*path)
+        return 0;
+    const size_t length = strnlen(path, MAX_PATH_LEN);
+    if (length >= MAX_PATH_LEN) {
+        PyrraDebug::DebugMsg("%s @ %d image path too long\n", kSourceName, __LINE__);
+        return 108;
+    }
+    if (!GetLuaInstant()) {
+        PyrraDebug::DebugMsg("%s @ %d GetLuaInstant failed\n", kSourceName, __LINE__);
+        return 113;
+    }
+    std::memcpy(m_szImageFile, path, length + 1);
+    return 0;
+}
+
+const char* KoraImage::GetImagePath()
+{
+    return m_szImageFile;
+}
+
+lua_State* KoraImage::GetLuaState()
+{
+    return m_pLua;
+}
+
+_tag_TOOL_IF* KoraImage::GetToolIF()
+{
+    return m_pToolIF;
+}
+
+unsigned int KoraImage::GetImageSize()
+{
+    std::ifstream image(m_szImageFile, std::ios::binary);
+    if (!image)
+        return 0;
+    image.seekg(0, std::ios::end);
+    const std::streamoff size = image.tellg();
+    return size < 0 ? 0 : static_cast<unsigned int>(size);
+}
+
+lua_State* KoraImage::GetLuaInstant()
+{
+    CloseLua();
+    m_pLua = luaL_newstate();
+    if (!m_pLua)
+        return nullptr;
+    luaL_openlibs(m_pLua);
+
+    // The script is found, and finds its own files, relative to the module
+    // directory; one from elsewhere must never run in its place.
+    if (chdir(m_szModuleDir) != 0) {
+        PyrraDebug::DebugMsg("chdir %s failed: %s\n", m_szModuleDir, std::strerror(errno));
+        CloseLua();
+        return nullptr;
+    }
+    if (luaL_loadfile(m_pLua, kImageScript) != 0) {
+        PyrraDebug::DebugMsg("luaL_loadfile imgdec_fun Failed %s\n", LuaErrorText(m_pLua));
+        CloseLua();
+        return nullptr;
+    }
+    if (lua_pcall(m_pLua, 0, LUA_MULTRET, 0) != 0) {
+        PyrraDebug::DebugMsg("lua_pcall imgdec_fun Failed %s\n", LuaErrorText(m_pLua));
+        CloseLua();
+        return nullptr;
+    }
+    return m_pLua;
+}
+
+unsigned int KoraImage::CloseLua()
+{
+    if (m_pLua) {
+        lua_close(m_pLua);
+        m_pLua = nullptr;
+    }
+    return 0;
+}
+
+unsigned int KoraImage::LoadTools()
+{
+    char toolPath[MAX_PATH_LEN];
+    if (!*m_szImageFile || !WorkFilePath(m_szModuleDir, kToolsFile, toolPath))
+        return 181;
+
+    UnLoadTools();
+    unsigned int result = GetToolsFromImage(m_szImageFile, toolPath);
+    if (result != 0) {
+        PyrraDebug::DebugMsg("%s, GetToolsFromImage failed %d\n", kSourceName, __LINE__);
+        return result;
+    }
+    result = LoadToolsPlug();
+    if (result != 0) {
+        PyrraDebug::DebugMsg("%s, LoadToolsPlug failed %d\n", kSourceName, __LINE__);
+        return result;
+    }
+    return 0;
+}
+
+unsigned int KoraImage::GetToolsFromImage(const char* imagePath, const char* localPath)
+{
+    if (!m_pLua) {
+        PyrraDebug::DebugMsg("%s @ %d no image script state\n", kSourceName, __LINE__);
+        return 305;
+    }
+    lua_getfield(m_pLua, LUA_GLOBALSINDEX, "Img_DownItemToLocal");
+    lua_pushstring(m_pLua, imagePath);
+    lua_pushstring(m_pLua, "UPFLYTLS");
+    lua_pushstring(m_pLua, "xxxxxxxxxxxxxxxx");
+    lua_pushstring(m_pLua, localPath);
+    const int status = lua_pcall(m_pLua, 4, 0, 0);
+    if (status != 0) {
+        char text[MAX_PATH_LEN];
+        std::snprintf(
+            text, sizeof text, "pcall FAILED %s %d %d", LuaErrorText(m_pLua), status, 307);
+        PyrraDebug::DebugMsg("\n%s\n", text);
+        lua_pop(m_pLua, 1);
+        return 309;
+    }
+    return 0;
+}
+
+unsigned int KoraImage::LoadToolsPlug()
+{
+    char toolPath[MAX_PATH_LEN];
+    if (!WorkFilePath(m_szModuleDir, kToolsFile, toolPath))
+        return 223;
+    m_pToolIF = nullptr;
+    if (!m_pLua) {
+        PyrraDebug::DebugMsg("%s @ %d no image script state\n", kSourceName, __LINE__);
+        return 241;
+    }
+    if (luaL_loadfile(m_pLua, toolPath) != 0) {
+        PyrraDebug::DebugMsg("Load %s failed\n", toolPath);
+        lua_pop(m_pLua, 1);
+        return 243;
+    }
+    const int status = lua_pcall(m_pLua, 0, LUA_MULTRET, 0);
+    if (status != 0) {
+        char text[MAX_PATH_LEN];
+        std::snprintf(
+            text, sizeof text, "pcall FAILED %s %d %d\r\n", LuaErrorText(m_pLua), status, 251);
+        PyrraDebug::DebugMsg("%s\n", text);
+        lua_pop(m_pLua, 1);
+        return 253;
+    }
+    m_pToolIF = LUA_TOOL_FEX::InitToolIF(m_pLua);
+    return m_pToolIF ? 0 : 259;
+}
+
+unsigned int KoraImage::UnLoadTools()
+{
+    RemoveTools();
+    return 0;
+}
+
+void KoraImage::RemoveTools()
+{
+    for (const char* name : {kToolsFile, kDramFile}) {
+        char path[MAX_PATH_LEN];
+        if (!WorkFilePath(m_szModuleDir, name, path))
+            return;
+        // Removed whether readable or not, so no stale tool script survives.
+        if (unlink(path) != 0 && errno != ENOENT)
+            PyrraDebug::DebugMsg("unlink %s error: %s\n", path, std::strerror(errno));
+    }
+}

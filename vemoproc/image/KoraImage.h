@@ -1,0 +1,63 @@
+// The plug-in's handle on the chosen firmware image. The image is never
+// parsed here: a Lua state runs the image-access script "./imgdec_fun.lua"
+// from the module directory, whose Img_DownItemToLocal copies the tool script
+// item out of the image into "tools.scj"; that script is then run in the same
+// state and its `Tools` table is reached through the tool interface.
+//
+// Result codes (0 = success):
+//   104 SetImagePath: null path        108 SetImagePath: path of 260 bytes or more
+//   113 SetImagePath: the image script state could not be prepared
+//   143 SetModuleDir: null directory
+//   147 SetModuleDir: the working directory is unreadable or longer than 249
+//   181 LoadTools: no image path or no module directory
+//   223 LoadToolsPlug: no module directory    241 LoadToolsPlug: no script state
+//   243 LoadToolsPlug: "tools.scj" could not be read or compiled
+//   253 LoadToolsPlug: running "tools.scj" raised an error
+//   259 LoadToolsPlug: no tool interface
+//   305 GetToolsFromImage: no script state
+//   309 GetToolsFromImage: Img_DownItemToLocal raised an error
+// LoadTools passes on the code of the step that failed.
+#pragma once
+
+#include "ModulePath.h"
+#include "tools/ToolIF.h"
+
+class __attribute__((visibility("default"))) KoraImage {
+public:
+    KoraImage();
+    ~KoraImage(); // deletes the work files, then closes the state
+    KoraImage(const KoraImage&) = delete;
+    KoraImage& operator=(const KoraImage&) = delete;
+
+    // Takes the process's working directory as the module directory; `dir`
+    // only has to be non-null.
+    unsigned int SetModuleDir(const char* dir);
+    // Rebuilds the script state and stores the path. An empty path changes
+    // nothing; a failure leaves the stored path as it was.
+    unsigned int SetImagePath(const char* path);
+    const char* GetImagePath();
+    lua_State* GetLuaState();
+    _tag_TOOL_IF* GetToolIF();
+    // Low 32 bits of the image file's size; 0 when it cannot be read.
+    unsigned int GetImageSize();
+
+    // A fresh state in which "./imgdec_fun.lua" has run, or null (the state
+    // is then closed). Changes the process's working directory to the
+    // module directory.
+    lua_State* GetLuaInstant();
+    unsigned int CloseLua();
+
+    // Deletes old work files, extracts the tool script and loads it.
+    unsigned int LoadTools();
+    unsigned int GetToolsFromImage(const char* imagePath, const char* localPath);
+    unsigned int LoadToolsPlug();
+    unsigned int UnLoadTools();
+    // Deletes "tools.scj" and "dram.ini" from the module directory.
+    void RemoveTools();
+
+private:
+    char m_szModuleDir[MAX_PATH_LEN];
+    char m_szImageFile[MAX_PATH_LEN];
+    lua_State* m_pLua;
+    _tag_TOOL_IF* m_pToolIF;
+};
