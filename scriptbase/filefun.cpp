@@ -174,8 +174,8 @@ int l_fread(lua_State* L)
 
 int l_fclose(lua_State* L)
 {
-    // fflush(nullptr) flushes every output stream: kept for scripts that
-    // close a failed handle to force their other files out.
+    // A null handle reaches fflush too, which then flushes every output
+    // stream of the process.
     FILE* stream = ArgStream(L, 1);
     std::fflush(stream);
     if (stream)
@@ -185,6 +185,8 @@ int l_fclose(lua_State* L)
 
 int l_fgetALine(lua_State* L)
 {
+    // The line numbers in the two log lines are fixed texts, not __LINE__:
+    // log readers match them.
     FILE* stream = ArgStream(L, 1);
     if (!stream) {
         PyrraDebug::DebugErr("%s @ %d, file handle == null\n", kSourceName, 98);
