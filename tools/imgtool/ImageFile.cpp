@@ -1,0 +1,57 @@
+#include "ImageFile.h"
+
+#include <zlib.h>
+
+bool ImageFile::Open(const std::string& path, std::string& why)
+{
+    m_path = path;
+    if (!OpenForReading(path, m_fd, why))
+        return false;
+    uint64_t fileSize = 0;
+    if (!FileSize(m_fd.get(), path, fileSize, why))
+        return false;
+    uint8_t head[imgfmt::kHeaderSize];
+    if (fileSize < imgfmt::kHeaderSize) {
+        why = path + ": not a Vemora image (shorter than its header)";
+        return false;
+    }
+    if (!ReadAt(m_fd.get(), path, head, sizeof head, 0, why))
+        return false;
+    if (!imgfmt::DecodeHeader(head, m_header, why)) {
+        why = path + ": " + why;
+        return false;
+    }
+    if (fileSize < m_header.imageSize) {
+        why = path + ": truncated image (" + std::to_string(fileSize) + " of "
+            + std::to_string(m_header.imageSize) + " bytes)";
+        return false;
+    }
+    std::vector<uint8_t> table(static_cast<size_t>(m_header.itemCount) * imgfmt::kEntrySize);
+    if (!ReadAt(m_fd.get(), path, table.data(), table.size(), m_header.tableOffset, why))
+        return false;
+    if (crc32(0, table.data(), static_cast<uInt>(table.size())) != m_header.tableCrc) {
+        why = path + ": damaged item table (table CRC-32 mismatch)";
+        return false;
+    }
+    const uint64_t tableEnd = m_header.tableOffset + table.size();
+    for (uint32_t i = 0; i < m_header.itemCount; ++i) {
+        imgfmt::Entry e = imgfmt::DecodeEntry(table.data() + i * imgfmt::kEntrySize);
+        if (e.offset < tableEnd || e.offset > m_header.imageSize
+            || e.size > m_header.imageSize - e.offset) {
+            why = path + ": item " + std::to_string(i) + " (" + imgfmt::FieldText(e.mainType) + "/"
+                + imgfmt::FieldText(e.subType) + ") lies outside the image";
+            return false;
+        }
+        m_items.push_back(e);
+    }
+    return true;
+}
+
+const imgfmt::Entry* ImageFile::Find(const std::string& mainType, const std::string& subType) const
+{
+    for (const imgfmt::Entry& e : m_items) {
+        if (e.mainType == mainType && e.subType == subType)
+            return &e;
+    }
+    return nullptr;
+}
