@@ -1,0 +1,8 @@
+// Interface of the test plug-ins that the plug-in center loads in tests.
+#pragma once
+
+struct TestPluginIf {
+    const char* name; // which test plug-in file handed it out
+    char guid[64];    // the GUID text its GetInterface received
+    int (*Calls)();   // GetInterface calls of that library so far
+};
