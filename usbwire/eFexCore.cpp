@@ -150,7 +150,7 @@ int Move(int fd, unsigned long request, unsigned char* buffer, unsigned length, 
         const unsigned chunk = length < chunkMax ? length : chunkMax;
         tag_DRV_TRANSFER record {kTransferCode, chunk, reinterpret_cast<uintptr_t>(buffer)};
         if (ioctl(fd, request, &record) != 0)
-            return errno;
+            return errno ? errno : EIO; // a failure must never read as success
         count += chunk;
         buffer += chunk;
         length -= chunk;
@@ -281,7 +281,15 @@ int Fex_Open(void** handle, char* path)
         return kOpenFailed;
     }
     std::memcpy(node, path, length);
-    const int fd = open(node, kOpenFlags);
+    int fd = open(node, kOpenFlags);
+    if (fd == 0) {
+        // Descriptor 0 would read as a closed handle: open again while 0 is
+        // taken, then give 0 back.
+        fd = open(node, kOpenFlags);
+        const int saved = errno;
+        close(0);
+        errno = saved;
+    }
     if (fd < 0) {
         std::perror("open");
         *handle = kNoDevice;

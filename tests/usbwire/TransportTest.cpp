@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <numeric>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -88,6 +90,28 @@ TEST(WireOpen, MissingNodeGives74TheOpenLineAndNoDevice)
     EXPECT_EQ(GetCapturedStderr(), "open: No such file or directory\n");
     EXPECT_EQ(handle, kNoDevice);
     EXPECT_EQ(Fex().Fex_Close(&handle), 102);
+}
+
+TEST(WireOpen, DescriptorZeroIsNeverHandedOutAsAHandle)
+{
+    const char* node = "/dev/qx_efex_zero";
+    auto model = std::make_shared<ScriptedModel>();
+    simdrv::AttachNode(node, model);
+    const int savedStdin = dup(0);
+    close(0); // the node's descriptor would now be 0
+    void* handle = nullptr;
+    const int result = Fex().Fex_Open(&handle, const_cast<char*>(node));
+    const bool zeroLeftFree = fcntl(0, F_GETFD) == -1;
+    dup2(savedStdin, 0);
+    close(savedStdin);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(handle, nullptr);
+    EXPECT_TRUE(zeroLeftFree);
+    EXPECT_EQ(simdrv::OpenDescriptors(node), 1);
+    EXPECT_EQ(Fex().Fex_Close(&handle), 0);
+    EXPECT_EQ(simdrv::OpenDescriptors(node), 0);
+    simdrv::DetachNode(node);
 }
 
 TEST(WireOpen, PathOf512CharactersIsRefusedNeverCut)
