@@ -145,6 +145,9 @@ bool RequestNode(int fd, unsigned long request, void* argument, int& result)
         }
         model = it->second->model;
     }
+    // The kernel takes the request number as 32 bits, so a number that was
+    // sign-extended on its way through an int still names the same request.
+    request = static_cast<uint32_t>(request);
     if (request != kIocSend && request != kIocRecv) {
         result = Fail(EINVAL);
         return true;

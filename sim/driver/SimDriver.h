@@ -18,7 +18,8 @@
 //   record: the record is checked (null record EFAULT; code other than 43,
 //   length 0 or above the request's chunk limit EINVAL; null buffer EFAULT),
 //   then the model is called once with the chunk. Any other request number on
-//   the node is EINVAL. After DetachNode every request is ENODEV.
+//   the node is EINVAL (numbers compare on their low 32 bits, as in the
+//   kernel). After DetachNode every request is ENODEV.
 // - close ends the descriptor; the model hears Closed().
 // - A descriptor that is not (or no longer) a simulated one behaves as usual:
 //   closing it twice is EBADF from the C library.

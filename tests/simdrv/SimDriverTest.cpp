@@ -68,6 +68,10 @@ TEST_F(SimDriverTest, OpenGivesRealDescriptorAndModelSeesRequests)
     uint8_t in[512] = {};
     EXPECT_EQ(Request(fd, simdrv::kIocRecv, 43, 512, in), 0);
     EXPECT_EQ(in[511], 255);
+    // As in the kernel, only the low 32 bits of the number count.
+    const int asInt = static_cast<int>(simdrv::kIocRecv);
+    EXPECT_EQ(Request(fd, static_cast<unsigned long>(asInt), 43, 1, in), 0);
+    EXPECT_EQ(model->recvCalls, 2);
 
     EXPECT_EQ(close(fd), 0);
     EXPECT_EQ(model->closes, 1);
