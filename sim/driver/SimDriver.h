@@ -4,6 +4,12 @@
 // driver requests. Every other path and descriptor passes through to the C
 // library untouched.
 //
+// Preloading: name libvemora_simdrv.so itself in LD_PRELOAD, before any
+// library that links it (LD_PRELOAD=.../libvemora_simdrv.so:.../libboard.so).
+// The dependencies of a preloaded library come after the program's own, so
+// after the C library, and its open/ioctl would be found first. A program
+// that links the stand-in directly needs nothing else.
+//
 // What is intercepted: open, open64, openat, openat64, __open_2, __open64_2,
 // close and ioctl, called through the dynamic linker (as any library does).
 // Calls the C library makes internally (fopen, dup, close_range ...) are not
