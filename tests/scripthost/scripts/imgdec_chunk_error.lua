@@ -1,0 +1,2 @@
+-- Compiles, but its main chunk fails.
+error("image access unavailable", 0)

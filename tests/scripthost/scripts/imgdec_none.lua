@@ -1,0 +1,2 @@
+-- Runs fine but defines no Img_DownItemToLocal.
+ImageAccess = "none"

@@ -1,0 +1,2 @@
+-- Does not compile.
+function Img_DownItemToLocal(

@@ -1,0 +1,3 @@
+-- Compiles, but its main chunk fails.
+Tools = {}
+error("tool script refuses to load", 0)

@@ -1,0 +1,2 @@
+-- Tools is a string, not a table.
+Tools = "Tools"

@@ -1,0 +1,3 @@
+-- Does not compile.
+Tools = {
+  Init = function() return true

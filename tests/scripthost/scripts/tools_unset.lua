@@ -1,0 +1,2 @@
+-- The script defines no Tools at all.
+Helper = true
