@@ -13,9 +13,9 @@ const char kFolderManifestName[] = "image.manifest";
 
 namespace {
 
-// Splits a line into blank-separated tokens. Double quotes group blanks and
-// a backslash escapes the next character inside them; # outside quotes
-// starts a comment.
+// Splits a line into blank-separated tokens. Double quotes anywhere in a
+// token group blanks (name="boot partition"), and a backslash escapes the
+// next character inside them; # outside quotes starts a comment.
 bool Tokenize(const std::string& line, std::vector<std::string>& tokens, std::string& why)
 {
     size_t i = 0;
@@ -28,26 +28,22 @@ bool Tokenize(const std::string& line, std::vector<std::string>& tokens, std::st
         if (c == '#')
             break;
         std::string token;
-        if (c == '"') {
-            ++i;
-            bool closed = false;
-            while (i < line.size()) {
-                char d = line[i++];
-                if (d == '"') {
-                    closed = true;
-                    break;
-                }
-                if (d == '\\' && i < line.size())
-                    d = line[i++];
-                token += d;
+        bool quoted = false;
+        for (; i < line.size(); ++i) {
+            char d = line[i];
+            if (!quoted && (d == ' ' || d == '\t' || d == '\r'))
+                break;
+            if (d == '"') {
+                quoted = !quoted;
+                continue;
             }
-            if (!closed) {
-                why = "unterminated quote";
-                return false;
-            }
-        } else {
-            while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
-                token += line[i++];
+            if (quoted && d == '\\' && i + 1 < line.size())
+                d = line[++i];
+            token += d;
+        }
+        if (quoted) {
+            why = "unterminated quote";
+            return false;
         }
         tokens.push_back(token);
     }

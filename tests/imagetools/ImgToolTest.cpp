@@ -1,0 +1,301 @@
+// vemora-imgtool as its users run it: pack, list and extract, the errors it
+// gives, and that a failed run never leaves a half image behind.
+#include "ToolRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+
+uint32_t Crc(const std::string& data)
+{
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+std::string Hex32(uint32_t v)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", v);
+    return text;
+}
+
+// The listing line of one item, "" when absent.
+std::string ListLine(
+    const std::string& listing, const std::string& mainType, const std::string& subType)
+{
+    size_t at = 0;
+    while (at < listing.size()) {
+        const size_t end = listing.find('\n', at);
+        const std::string line = listing.substr(at, end - at);
+        char main[32] = {};
+        char sub[32] = {};
+        if (std::sscanf(line.c_str(), "%31s %31s", main, sub) == 2 && main == mainType
+            && sub == subType)
+            return line;
+        if (end == std::string::npos)
+            break;
+        at = end + 1;
+    }
+    return "";
+}
+
+uint64_t Field(const std::string& line, const std::string& key)
+{
+    const size_t at = line.find(" " + key + "=");
+    if (at == std::string::npos)
+        return ~uint64_t {0};
+    return std::strtoull(line.c_str() + at + key.size() + 2, nullptr, 0);
+}
+
+// True when nothing but the listed names lies in the folder.
+void ExpectOnly(const Scratch& dir, const std::vector<std::string>& names)
+{
+    EXPECT_EQ(names, dir.List()) << "a temporary or half-written file was left behind";
+}
+
+class ImgTool : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        tools = "Tools = {}\n";
+        payload = Pattern(50000, 1);
+        boot = Pattern(300001, 2);
+        secure = Pattern(4096, 3);
+        WriteBytes(dir / "tools.lua", tools);
+        WriteBytes(dir / "stage2.bin", payload);
+        WriteBytes(dir / "boot.img", boot);
+        WriteBytes(dir / "secure.img", secure);
+        WriteBytes(dir / "image.txt",
+            "# sample\n"
+            "version \"Board 2.1\"\n"
+            "item UPFLYTLS xxxxxxxxxxxxxxxx tools.lua\n"
+            "item FES2BOOT secondstage stage2.bin target=0x4A000000\n"
+            "item PARTITON boot boot.img target=0x100000 name=\"boot partition\"\n"
+            "item PARTITON secure secure.img target=0x2000000 encrypt\n");
+    }
+
+    Scratch dir;
+    std::string tools, payload, boot, secure;
+};
+
+TEST_F(ImgTool, PackListExtractRoundTrip)
+{
+    const std::string image = dir / "fw.img";
+    ToolResult r = RunImgTool({"pack", image, dir / "image.txt"});
+    ASSERT_EQ(0, r.status) << r.err;
+
+    const std::string bytes = ReadBytes(image);
+    ASSERT_GE(bytes.size(), 128u);
+    EXPECT_EQ("VMRIMAGE", bytes.substr(0, 8));
+
+    r = RunImgTool({"list", image});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("version \"Board 2.1\", 4 items")) << r.out;
+    const std::string toolLine = ListLine(r.out, "UPFLYTLS", "xxxxxxxxxxxxxxxx");
+    const std::string bootLine = ListLine(r.out, "PARTITON", "boot");
+    const std::string secureLine = ListLine(r.out, "PARTITON", "secure");
+    EXPECT_EQ(tools.size(), Field(toolLine, "size"));
+    EXPECT_EQ(Hex32(Crc(tools)), toolLine.substr(toolLine.find("crc=") + 4, 10));
+    EXPECT_EQ(0x100000u, Field(bootLine, "target"));
+    EXPECT_EQ(Hex32(Crc(boot)), bootLine.substr(bootLine.find("crc=") + 4, 10));
+    EXPECT_NE(std::string::npos, bootLine.find("name=\"boot partition\"")) << bootLine;
+    EXPECT_EQ(1u, Field(secureLine, "flags"));
+    EXPECT_EQ(0u, Field(bootLine, "offset") % 4096) << "item data is aligned";
+
+    ASSERT_EQ(0, RunImgTool({"extract", image, "PARTITON", "boot", dir / "boot.out"}).status);
+    EXPECT_EQ(boot, ReadBytes(dir / "boot.out"));
+    ASSERT_EQ(0, RunImgTool({"extract", image, "FES2BOOT", "secondstage", dir / "p.out"}).status);
+    EXPECT_EQ(payload, ReadBytes(dir / "p.out"));
+
+    // Encrypted in the image, plain again with --decrypt.
+    ASSERT_EQ(0, RunImgTool({"extract", image, "PARTITON", "secure", dir / "enc.out"}).status);
+    const std::string stored = ReadBytes(dir / "enc.out");
+    EXPECT_EQ(secure.size(), stored.size());
+    EXPECT_NE(secure, stored);
+    EXPECT_EQ(Hex32(Crc(stored)), secureLine.substr(secureLine.find("crc=") + 4, 10));
+    ASSERT_EQ(0,
+        RunImgTool({"extract", image, "PARTITON", "secure", dir / "dec.out", "--decrypt"}).status);
+    EXPECT_EQ(secure, ReadBytes(dir / "dec.out"));
+}
+
+TEST_F(ImgTool, ExtractAllThenPackFolderGivesTheSameImage)
+{
+    ASSERT_EQ(0, RunImgTool({"pack", dir / "a.img", dir / "image.txt"}).status);
+    ToolResult r = RunImgTool({"extract", dir / "a.img", "--all", dir / "items"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(boot, ReadBytes(dir / "items/PARTITON.boot"));
+    r = RunImgTool({"pack", dir / "b.img", dir / "items"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "a.img"), ReadBytes(dir / "b.img"));
+}
+
+TEST_F(ImgTool, FolderWithoutManifestTakesFilesByName)
+{
+    Scratch folder;
+    WriteBytes(folder / "UPFLYTLS.xxxxxxxxxxxxxxxx", tools);
+    WriteBytes(folder / "PARTITON.boot", boot);
+    ToolResult r = RunImgTool({"pack", dir / "f.img", folder.path()});
+    ASSERT_EQ(0, r.status) << r.err;
+    r = RunImgTool({"list", dir / "f.img"});
+    EXPECT_LT(r.out.find("PARTITON boot"), r.out.find("UPFLYTLS xxxxxxxxxxxxxxxx")) << r.out;
+
+    WriteBytes(folder / "README", "not an item");
+    r = RunImgTool({"pack", dir / "g.img", folder.path()});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("<main type>.<subtype>")) << r.err;
+    EXPECT_FALSE(Exists(dir / "g.img"));
+}
+
+TEST_F(ImgTool, BadManifestsAreRefusedWithoutAnImage)
+{
+    struct Case {
+        const char* manifest;
+        const char* message;
+    } cases[] = {
+        {"version 1\nalign 4096\nitems A b tools.lua\n", "m.txt:3: unknown statement"},
+        {"item PARTITON boot missing.img\n", "cannot open"},
+        {"item PARTITON boot boot.img\nitem PARTITON boot tools.lua\n", "listed twice"},
+        {"item PARTITION boot boot.img\n", "1 to 8 characters"},
+        {"item PARTITON boot boot.img target=12x\n", "bad number"},
+        {"item PARTITON boot boot.img encrypt\n", "multiple of 16"},
+        {"align 1000\n", "power of two"},
+        {"item PARTITON \"boot\n", "unterminated quote"},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(dir / "m.txt", c.manifest);
+        const ToolResult r = RunImgTool({"pack", dir / "out.img", dir / "m.txt"});
+        EXPECT_EQ(1, r.status) << c.manifest;
+        EXPECT_NE(std::string::npos, r.err.find(c.message)) << c.manifest << " gave " << r.err;
+        ExpectOnly(
+            dir, {"boot.img", "image.txt", "m.txt", "secure.img", "stage2.bin", "tools.lua"});
+    }
+    EXPECT_EQ(2, RunImgTool({"frobnicate", "x"}).status) << "usage error";
+}
+
+TEST_F(ImgTool, FailedWriteKeepsTheOldImage)
+{
+    ASSERT_EQ(0, RunImgTool({"pack", dir / "fw.img", dir / "image.txt"}).status);
+    const std::string before = ReadBytes(dir / "fw.img");
+    WriteBytes(dir / "big.img", Pattern(3 << 20, 9));
+    WriteBytes(dir / "big.txt", "item PARTITON big big.img\n");
+
+    const ToolResult r = RunImgTool({"pack", dir / "fw.img", dir / "big.txt"}, 1 << 20);
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("cannot write")) << r.err;
+    EXPECT_EQ(before, ReadBytes(dir / "fw.img"));
+    ExpectOnly(dir,
+        {"big.img", "big.txt", "boot.img", "fw.img", "image.txt", "secure.img", "stage2.bin",
+            "tools.lua"});
+}
+
+TEST_F(ImgTool, DamagedImagesAreRefusedWithoutOutput)
+{
+    const std::string image = dir / "fw.img";
+    ASSERT_EQ(0, RunImgTool({"pack", image, dir / "image.txt"}).status);
+    const std::string good = ReadBytes(image);
+    const std::string listing = RunImgTool({"list", image}).out;
+    const uint64_t bootAt = Field(ListLine(listing, "PARTITON", "boot"), "offset");
+
+    struct Case {
+        std::string bytes;
+        const char* message;
+    };
+    std::string itemFlip = good;
+    itemFlip[bootAt + 1000] ^= 0x01;
+    std::string tableFlip = good;
+    tableFlip[128 + 60] ^= 0x01;
+    std::string headerFlip = good;
+    headerFlip[70] ^= 0x01;
+    const Case cases[] = {
+        {Pattern(4096, 7), "not a Vemora image"},
+        {"VMRI", "not a Vemora image"},
+        {good.substr(0, good.size() - 1), "truncated image"},
+        {itemFlip, "damaged item PARTITON/boot"},
+        {tableFlip, "damaged item table"},
+        {headerFlip, "damaged header"},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(dir / "bad.img", c.bytes);
+        const ToolResult r
+            = RunImgTool({"extract", dir / "bad.img", "PARTITON", "boot", dir / "boot.out"});
+        EXPECT_EQ(1, r.status) << c.message;
+        EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+        EXPECT_FALSE(Exists(dir / "boot.out"));
+    }
+    const ToolResult r = RunImgTool({"extract", image, "PARTITON", "home", dir / "home.out"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("no item PARTITON/home")) << r.err;
+    ExpectOnly(dir,
+        {"bad.img", "boot.img", "fw.img", "image.txt", "secure.img", "stage2.bin", "tools.lua"});
+}
+
+// Holes of sparse inputs are counted into the CRC-32 without being read.
+TEST_F(ImgTool, SparseInputsKeepTheirHolesAndCrc)
+{
+    const std::string sparse = dir / "sparse.img";
+    {
+        const int fd = open(sparse.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(0, ftruncate(fd, 3 << 20));
+        ASSERT_EQ(5, pwrite(fd, "MIDDL", 5, 1 << 20));
+        close(fd);
+    }
+    WriteBytes(dir / "s.txt", "item PARTITON data sparse.img\n");
+    ASSERT_EQ(0, RunImgTool({"pack", dir / "s.img", dir / "s.txt"}).status);
+    const std::string line = ListLine(RunImgTool({"list", dir / "s.img"}).out, "PARTITON", "data");
+    EXPECT_EQ(Hex32(Crc(ReadBytes(sparse))), line.substr(line.find("crc=") + 4, 10));
+}
+
+TEST_F(ImgTool, ItemsBeyondFourGiB)
+{
+    const uint64_t bigSize = (5ull << 30) + 3;
+    const std::string big = dir / "big.img";
+    {
+        const int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(0, ftruncate(fd, static_cast<off_t>(bigSize)));
+        ASSERT_EQ(4, pwrite(fd, "HEAD", 4, 0));
+        ASSERT_EQ(3, pwrite(fd, "END", 3, static_cast<off_t>(bigSize - 3)));
+        close(fd);
+    }
+    WriteBytes(dir / "b.txt",
+        "item PARTITON big big.img target=0x300000000\n"
+        "item UPFLYTLS xxxxxxxxxxxxxxxx tools.lua\n");
+    ToolResult r = RunImgTool({"pack", dir / "b.img", dir / "b.txt"});
+    ASSERT_EQ(0, r.status) << r.err;
+    r = RunImgTool({"list", dir / "b.img"});
+    const std::string bigLine = ListLine(r.out, "PARTITON", "big");
+    EXPECT_EQ(bigSize, Field(bigLine, "size"));
+    EXPECT_EQ(0x300000000u, Field(bigLine, "target"));
+    EXPECT_GT(Field(ListLine(r.out, "UPFLYTLS", "xxxxxxxxxxxxxxxx"), "offset"), 1ull << 32);
+
+    struct stat st { };
+    ASSERT_EQ(0, stat((dir / "b.img").c_str(), &st));
+    EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, 64ull << 20) << "holes stay holes";
+
+    ASSERT_EQ(0,
+        RunImgTool({"extract", dir / "b.img", "UPFLYTLS", "xxxxxxxxxxxxxxxx", dir / "t.out"})
+            .status);
+    EXPECT_EQ(tools, ReadBytes(dir / "t.out"));
+    r = RunImgTool({"extract", dir / "b.img", "PARTITON", "big", dir / "big.out"});
+    ASSERT_EQ(0, r.status) << r.err;
+    const int fd = open((dir / "big.out").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    char head[4] = {};
+    char tail[3] = {};
+    EXPECT_EQ(4, pread(fd, head, 4, 0));
+    EXPECT_EQ(3, pread(fd, tail, 3, static_cast<off_t>(bigSize - 3)));
+    ASSERT_EQ(0, fstat(fd, &st));
+    close(fd);
+    EXPECT_EQ(bigSize, static_cast<uint64_t>(st.st_size));
+    EXPECT_EQ("HEAD", std::string(head, 4));
+    EXPECT_EQ("END", std::string(tail, 3));
+}
+
+} // namespace
