@@ -1,0 +1,165 @@
+-- imgdec_fun.lua as the program runs it: a fresh Lua 5.1 state in the
+-- program's directory runs the chunk, then Img_DownItemToLocal copies an item
+-- out of an image. Images are made with vemora-imgtool and then damaged.
+local failures = 0
+local function check(ok, what)
+    if not ok then
+        failures = failures + 1
+        io.stderr:write("FAIL: " .. what .. "\n")
+    end
+end
+
+local dir = os.tmpname()
+os.remove(dir)
+assert(os.execute("mkdir " .. dir) == 0)
+local function path(name) return dir .. "/" .. name end
+local function write(p, data)
+    local f = assert(io.open(p, "wb"))
+    f:write(data)
+    f:close()
+end
+local function read(p)
+    local f = io.open(p, "rb")
+    if not f then return nil end
+    local data = f:read("*a")
+    f:close()
+    return data
+end
+local function exists(p) return read(p) ~= nil end
+local function sh(command) return os.execute(command .. " >/dev/null 2>&1") == 0 end
+local function pack(image, manifest)
+    write(path("m.txt"), manifest)
+    assert(sh("./vemora-imgtool pack " .. image .. " " .. path("m.txt")), "pack " .. image)
+end
+local function sparse(p, size, tailText)
+    local f = assert(io.open(p, "wb"))
+    assert(f:seek("set", size - #tailText))
+    f:write(tailText)
+    f:close()
+end
+
+-- The chunk brings scriptbase.dll along when the state lacks it.
+check(MallocBuffer == nil, "the state starts without scriptbase.dll")
+dofile("./imgdec_fun.lua")
+check(type(Img_DownItemToLocal) == "function", "Img_DownItemToLocal is defined")
+check(type(MallocBuffer) == "function" and type(LFopen) == "function",
+    "imgdec_fun.lua loaded scriptbase.dll from its own directory")
+
+-- CRC-32 pieces combine to the CRC-32 of the whole.
+do
+    local b = MallocBuffer(16)
+    CharsToBuffer(b, "123456789")
+    check(calc_crc32(b, 9) == 0xCBF43926, "calc_crc32 check value")
+    local whole = Img_Crc32Combine(calc_crc32(b, 4), calc_crc32(GetBuffer(b, 4), 5), 5)
+    check(whole == 0xCBF43926, "Img_Crc32Combine joins two pieces")
+    check(Img_Crc32Combine(0, calc_crc32(b, 9), 9) == 0xCBF43926, "combine after nothing")
+    FreeBuffer(b)
+end
+
+local TOOLS = string.rep("Tools = {} -- reference tool script\n", 2500) -- 90 KB
+local BIG = string.rep("0123456789abcdef", 160000) .. "tail" -- 2.5 MiB: three chunks
+write(path("tools.lua"), TOOLS)
+write(path("big.bin"), BIG)
+local good = path("good.img")
+pack(good, "version \"T 1\"\n"
+    .. "item UPFLYTLS xxxxxxxxxxxxxxxx tools.lua\n"
+    .. "item PARTITON big big.bin target=0x100000\n")
+local out = path("tools.scj")
+
+local function extract(image, main, sub)
+    return pcall(Img_DownItemToLocal, image, main or "UPFLYTLS", sub or "xxxxxxxxxxxxxxxx", out)
+end
+
+-- Good image: the item's bytes exactly, and nothing left beside them.
+do
+    write(out .. ".part", string.rep("stale", 100000))
+    local ok, why = extract(good)
+    check(ok, "good image: " .. tostring(why))
+    check(read(out) == TOOLS, "the tool script item is copied exactly")
+    check(not exists(out .. ".part"), "no work file stays behind")
+    ok, why = extract(good, "PARTITON", "big")
+    check(ok and read(out) == BIG, "an item of several chunks is copied exactly: " .. tostring(why))
+    os.remove(out)
+end
+
+-- The reader for tool scripts.
+do
+    local img = Img_Open(good)
+    check(img.version == "T 1" and #img.items == 2, "Img_Open reads header and table")
+    local item = Img_FindItem(img, "PARTITON", "big")
+    check(item and item.size == #BIG and item.target == 0x100000, "Img_FindItem")
+    check(Img_FindItem(img, "PARTITON", "none") == nil, "Img_FindItem of a missing item")
+    local b = MallocBuffer(16)
+    Img_ReadItem(img, item, #BIG - 4, b, 4)
+    check(BufferToChars(b, 0, 4) == "tail", "Img_ReadItem at an offset")
+    local ok, why = pcall(Img_ReadItem, img, item, #BIG - 3, b, 4)
+    check(not ok and why:find("lies outside item", 1, true), "Img_ReadItem past the item")
+    FreeBuffer(b)
+    Img_Close(img)
+end
+
+-- Every refusal raises a clear error and leaves no output file.
+local image = read(good)
+local function patched(at, byte)
+    return image:sub(1, at) .. string.char(byte) .. image:sub(at + 2)
+end
+local toolAt = 4096 -- first item: right after header and table, aligned
+local cases = {
+    { "missing.img", nil, "cannot open image" },
+    { "short.img", "VMRIMAGE", "not a Vemora image (shorter than its header)" },
+    { "foreign.img", string.rep("PK\3\4", 1024), "not a Vemora image (no \"VMRIMAGE\" magic)" },
+    { "truncated.img", image:sub(1, #image - 100), "truncated image" },
+    { "item.img", patched(toolAt + 5000, 0x21), "damaged item UPFLYTLS/xxxxxxxxxxxxxxxx" },
+    { "table.img", patched(128 + 40, 0x55), "damaged item table" },
+    { "version.img", patched(8, 2), "image format version 2 is not supported" },
+    { "header.img", patched(70, 0x41), "damaged header" },
+}
+for _, c in ipairs(cases) do
+    if c[2] then write(path(c[1]), c[2]) end
+    local ok, why = extract(path(c[1]))
+    check(not ok and tostring(why):find(c[3], 1, true), c[1] .. " gives \"" .. c[3]
+        .. "\", got " .. tostring(why))
+    check(tostring(why):find("^imgdec_fun: "), c[1] .. ": the message names imgdec_fun")
+    check(not exists(out) and not exists(out .. ".part"), c[1] .. " leaves no file")
+end
+do
+    local ok, why = extract(good, "UPFLYTLS", "yyyy")
+    check(not ok and why:find("no item UPFLYTLS/yyyy", 1, true), "missing item: " .. tostring(why))
+    ok, why = pcall(Img_DownItemToLocal, good, "UPFLYTLS")
+    check(not ok and why:find("four strings", 1, true), "missing arguments")
+    check(not exists(out), "no file after a refused call")
+end
+
+-- Beyond 4 GiB: a sparse partition pushes the tool script across the 4 GiB
+-- line and a third item past it.
+do
+    local FOUR = 4294967296
+    sparse(path("hole.bin"), FOUR - 65536, "end of hole")
+    write(path("after.bin"), "after four gigabytes")
+    local far = path("far.img")
+    pack(far, "item PARTITON hole hole.bin\n"
+        .. "item UPFLYTLS xxxxxxxxxxxxxxxx tools.lua\n"
+        .. "item PARTITON after after.bin\n")
+    local img = Img_Open(far)
+    local t = Img_FindItem(img, "UPFLYTLS", "xxxxxxxxxxxxxxxx")
+    local a = Img_FindItem(img, "PARTITON", "after")
+    check(t.offset < FOUR and t.offset + t.size > FOUR, "the tool item spans the 4 GiB line")
+    check(a.offset > FOUR, "the last item lies beyond 4 GiB")
+    Img_Close(img)
+    local ok, why = extract(far)
+    check(ok and read(out) == TOOLS, "item across 4 GiB copied exactly: " .. tostring(why))
+    ok, why = extract(far, "PARTITON", "after")
+    check(ok and read(out) == "after four gigabytes", "item beyond 4 GiB: " .. tostring(why))
+    os.remove(out)
+    assert(sh("truncate -s -5 " .. far))
+    ok, why = extract(far)
+    check(not ok and why:find("truncated image", 1, true), "truncated beyond 4 GiB: " .. tostring(why))
+    check(not exists(out), "no file from the truncated image")
+end
+
+os.execute("rm -rf " .. dir)
+if failures > 0 then
+    io.stderr:write(failures .. " check(s) failed\n")
+    os.exit(1)
+end
+print("\nimgdec_fun.lua: all checks passed")
