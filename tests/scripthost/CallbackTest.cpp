@@ -26,6 +26,8 @@ protected:
     }
     void TearDown() override { lua_close(L); }
 
+    // The manager's image object works in the directory current at set-up.
+    ScratchDir dir;
     lua_State* L = nullptr;
 };
 

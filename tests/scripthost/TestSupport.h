@@ -69,6 +69,8 @@ struct WindowDouble {
     static int answer; // what MessageBox answers
     static VemoCallbackFun Callbacks();
     // InitVemoProc with these callbacks (or the given record); clears calls.
+    // The manager takes the working directory as its program directory and
+    // removes work files there at exit: call it inside a ScratchDir.
     static void Install();
     static void Install(const VemoCallbackFun& callbacks);
 };

@@ -80,6 +80,8 @@ protected:
             Run([&] { return api.entry_fes_thread(L, &fes); })};
     }
 
+    // The manager's image object works in the directory current at set-up.
+    ScratchDir dir;
     lua_State* L = nullptr;
 };
 
