@@ -174,7 +174,7 @@ private:
 };
 
 // One uevent as emitted: the raw datagram and its parsed parts.
-struct Uevent {
+struct SIMDEV_API Uevent {
     std::string raw; // "ACTION@DEVPATH\0KEY=VALUE\0..."
     std::string action;
     std::string devpath;

@@ -1,0 +1,91 @@
+#include "FlashStore.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace simdev {
+
+FlashStore::FlashStore(uint64_t size, const std::string& dir, int mode)
+    : size_(size)
+{
+    std::string folder = dir;
+    if (folder.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        folder = tmp && *tmp ? tmp : "/tmp";
+    }
+    std::string name = folder + "/vemora-flash-XXXXXX";
+    std::vector<char> buffer(name.begin(), name.end());
+    buffer.push_back('\0');
+    fd_ = mkostemp(buffer.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = "cannot create flash file in " + folder + ": " + std::strerror(errno);
+        return;
+    }
+    path_ = buffer.data();
+    if (ftruncate(fd_, static_cast<off_t>(size_)) != 0) {
+        error_ = "cannot size flash file " + path_ + ": " + std::strerror(errno);
+        ::close(fd_);
+        fd_ = -1;
+        unlink(path_.c_str());
+        return;
+    }
+    if (mode == 2) {
+        unlink(path_.c_str());
+        path_.clear();
+    }
+    remove_ = mode == 0;
+}
+
+FlashStore::~FlashStore()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (remove_ && !path_.empty())
+        unlink(path_.c_str());
+}
+
+bool FlashStore::Write(uint64_t offset, const uint8_t* data, uint64_t length)
+{
+    if (fd_ < 0 || !Fits(offset, length))
+        return false;
+    while (length > 0) {
+        const ssize_t done = pwrite(fd_, data, length, static_cast<off_t>(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        data += done;
+        offset += static_cast<uint64_t>(done);
+        length -= static_cast<uint64_t>(done);
+    }
+    return true;
+}
+
+bool FlashStore::Read(uint64_t offset, uint8_t* data, uint64_t length) const
+{
+    if (fd_ < 0 || !Fits(offset, length))
+        return false;
+    while (length > 0) {
+        const ssize_t done = pread(fd_, data, length, static_cast<off_t>(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        data += done;
+        offset += static_cast<uint64_t>(done);
+        length -= static_cast<uint64_t>(done);
+    }
+    return true;
+}
+
+void FlashStore::Sync()
+{
+    if (fd_ >= 0)
+        fdatasync(fd_);
+}
+
+} // namespace simdev

@@ -1,0 +1,215 @@
+#include "BusCore.h"
+
+#include "SimDriver.h"
+
+namespace simdev {
+
+BusCore::BusCore(BusOptions options)
+    : options_(std::move(options))
+    , rng_(options_.seed)
+    , seqnum_(2000 + rng_() % 1000)
+{
+}
+
+BusCore::~BusCore()
+{
+    Stop();
+}
+
+void BusCore::Start()
+{
+    if (options_.route == UeventRoute::Kernel) {
+        ShimEnable(false);
+        if (!kernel_.Open(error_))
+            return;
+    } else {
+        ShimEnable(true);
+    }
+    worker_ = std::thread(&BusCore::Run, this);
+}
+
+void BusCore::Stop()
+{
+    {
+        std::lock_guard<std::mutex> hold(task_lock_);
+        stopping_ = true;
+        tasks_.clear();
+    }
+    task_wake_.notify_all();
+    if (worker_.joinable())
+        worker_.join();
+    std::vector<std::shared_ptr<BoardCore>> boards;
+    {
+        std::lock_guard<std::mutex> hold(plug_lock_);
+        boards.swap(boards_);
+    }
+    for (const auto& board : boards) {
+        if (board->CurrentLife() == BoardCore::Life::OnBus)
+            Depart(board, false);
+        else
+            board->Left(false);
+    }
+}
+
+void BusCore::Schedule(Clock::duration delay, std::function<void()> task)
+{
+    {
+        std::lock_guard<std::mutex> hold(task_lock_);
+        if (stopping_)
+            return;
+        tasks_.emplace(Clock::now() + delay, std::move(task));
+    }
+    task_wake_.notify_all();
+}
+
+void BusCore::Run()
+{
+    std::unique_lock<std::mutex> hold(task_lock_);
+    while (!stopping_) {
+        if (tasks_.empty()) {
+            task_wake_.wait(hold);
+            continue;
+        }
+        const auto due = tasks_.begin()->first;
+        if (Clock::now() < due) {
+            task_wake_.wait_until(hold, due);
+            continue;
+        }
+        auto task = std::move(tasks_.begin()->second);
+        tasks_.erase(tasks_.begin());
+        hold.unlock();
+        task();
+        hold.lock();
+    }
+}
+
+std::string BusCore::NodeFor(unsigned minor) const
+{
+    return options_.dev_dir + "/qx_efex" + std::to_string(minor);
+}
+
+void BusCore::Send(const EventSpec& spec)
+{
+    // Called with event_lock_ held, so SEQNUM order is delivery order.
+    const std::string datagram = ComposeUevent(spec, ++seqnum_);
+    Uevent event;
+    ParseUevent(datagram.data(), datagram.size(), event);
+    events_.push_back(event);
+    if (options_.route == UeventRoute::Kernel)
+        kernel_.Send(datagram);
+    else
+        ShimBroadcast(datagram);
+}
+
+void BusCore::Emit(const std::vector<EventSpec>& burst)
+{
+    std::lock_guard<std::mutex> hold(event_lock_);
+    for (size_t i = 0; i < burst.size(); ++i) {
+        if (i > 0 && options_.event_gap.count() > 0)
+            std::this_thread::sleep_for(options_.event_gap);
+        Send(burst[i]);
+        if (options_.noise && rng_() % 3 == 0)
+            Send(QuietNoise(rng_));
+    }
+}
+
+void BusCore::EmitNoise()
+{
+    std::vector<EventSpec> burst;
+    {
+        std::lock_guard<std::mutex> hold(event_lock_);
+        burst = NoiseBurst(rng_);
+    }
+    Emit(burst);
+}
+
+std::shared_ptr<BoardCore> BusCore::Plug(BoardOptions options)
+{
+    if (!Ok())
+        return nullptr;
+    std::lock_guard<std::mutex> hold(plug_lock_);
+    uint64_t seed;
+    {
+        std::lock_guard<std::mutex> events(event_lock_);
+        seed = rng_();
+    }
+    auto board = std::make_shared<BoardCore>(std::move(options), seed, weak_from_this());
+    if (!board->Ok()) {
+        error_ = board->Error();
+        return nullptr;
+    }
+    const UsbPlace place {next_port_++, next_devnum_++, next_minor_++};
+    const std::string node = NodeFor(place.minor);
+    simdrv::AttachNode(node, board);
+    Emit(ArrivalBurst(place));
+    board->Arrived(place, node);
+    boards_.push_back(board);
+    return board;
+}
+
+void BusCore::Depart(const std::shared_ptr<BoardCore>& board, bool returns)
+{
+    const UsbPlace place = board->Place();
+    const std::string node = board->NodePath();
+    simdrv::DetachNode(node);
+    Emit(DepartureBurst(place));
+    board->Left(returns);
+}
+
+void BusCore::Return(const std::shared_ptr<BoardCore>& board)
+{
+    std::lock_guard<std::mutex> hold(plug_lock_);
+    if (board->CurrentLife() != BoardCore::Life::Away)
+        return; // pulled while it was away
+    board->EnterFes();
+    UsbPlace place = board->Place();
+    place.devnum = next_devnum_++;
+    place.minor = next_minor_++;
+    const std::string node = NodeFor(place.minor);
+    simdrv::AttachNode(node, board);
+    Emit(ArrivalBurst(place));
+    board->Arrived(place, node);
+}
+
+void BusCore::Unplug(const std::shared_ptr<BoardCore>& board)
+{
+    std::lock_guard<std::mutex> hold(plug_lock_);
+    switch (board->CurrentLife()) {
+    case BoardCore::Life::OnBus:
+        Depart(board, false);
+        break;
+    case BoardCore::Life::Away:
+        board->Left(false);
+        break;
+    case BoardCore::Life::Gone:
+        break;
+    }
+}
+
+void BusCore::BoardLeaves(const std::shared_ptr<BoardCore>& board, bool returns)
+{
+    // Not on the host's thread: its driver request returns first.
+    Schedule(Clock::duration::zero(), [this, board, returns] {
+        {
+            std::lock_guard<std::mutex> hold(plug_lock_);
+            if (board->CurrentLife() != BoardCore::Life::OnBus)
+                return;
+            Depart(board, returns);
+        }
+        if (returns)
+            Schedule(board->FesDelay(), [this, board] { Return(board); });
+    });
+}
+
+std::vector<Uevent> BusCore::Events() const
+{
+    std::lock_guard<std::mutex> hold(event_lock_);
+    return events_;
+}
+
+bool BusCore::Drain(std::chrono::milliseconds timeout) const
+{
+    return options_.route == UeventRoute::Kernel || ShimDrain(timeout);
+}
+
+} // namespace simdev

@@ -1,0 +1,68 @@
+// The bus behind `Bus`: places boards, attaches and detaches their nodes,
+// sends their uevents, and carries out what must happen later (a board's
+// return in FES) on a thread of its own.
+#pragma once
+
+#include "BoardCore.h"
+#include "UeventRoute.h"
+#include "UeventText.h"
+
+#include <functional>
+#include <map>
+#include <thread>
+
+namespace simdev {
+
+class BusCore : public BoardHost, public std::enable_shared_from_this<BusCore> {
+public:
+    explicit BusCore(BusOptions options);
+    ~BusCore() override;
+
+    void Start();
+    void Stop(); // pending returns are dropped; boards on the bus leave it
+
+    bool Ok() const { return error_.empty(); }
+    const std::string& Error() const { return error_; }
+
+    std::shared_ptr<BoardCore> Plug(BoardOptions options);
+    void Unplug(const std::shared_ptr<BoardCore>& board);
+    void EmitNoise();
+    std::vector<Uevent> Events() const;
+    bool Drain(std::chrono::milliseconds timeout) const;
+
+    void BoardLeaves(const std::shared_ptr<BoardCore>& board, bool returns) override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void Schedule(Clock::duration delay, std::function<void()> task);
+    void Run();
+    void Emit(const std::vector<EventSpec>& burst);
+    void Send(const EventSpec& spec);
+    void Depart(const std::shared_ptr<BoardCore>& board, bool returns);
+    void Return(const std::shared_ptr<BoardCore>& board);
+    std::string NodeFor(unsigned minor) const;
+
+    BusOptions options_;
+    std::string error_;
+    std::mt19937_64 rng_;
+    KernelSender kernel_;
+
+    std::mutex plug_lock_; // one arrival or departure at a time, in order
+    std::vector<std::shared_ptr<BoardCore>> boards_;
+    unsigned next_port_ = 1;
+    unsigned next_devnum_ = 2; // 1 is the root hub
+    unsigned next_minor_ = 0;
+
+    mutable std::mutex event_lock_;
+    uint64_t seqnum_;
+    std::vector<Uevent> events_;
+
+    std::mutex task_lock_;
+    std::condition_variable task_wake_;
+    std::multimap<Clock::time_point, std::function<void()>> tasks_;
+    bool stopping_ = false;
+    std::thread worker_;
+};
+
+} // namespace simdev

@@ -1,0 +1,77 @@
+// The scenario of a process that has the simulator preloaded: when
+// VEMORA_SIM_BOARDS is set, boards are plugged one after another once the
+// process listens for uevents. Progress goes to standard error, prefixed
+// "simdev: ".
+#include "BoardCore.h"
+#include "SimDevice.h"
+#include "UeventRoute.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace simdev {
+namespace {
+
+void Say(const std::string& text)
+{
+    std::fprintf(stderr, "simdev: %s\n", text.c_str());
+}
+
+void RunScenario(EnvConfig config)
+{
+    // Left alive to the end: the process may still talk to its boards while
+    // it exits.
+    auto* bus = new Bus(config.bus);
+    if (!bus->Ok()) {
+        Say("no bus: " + bus->Error());
+        return;
+    }
+    if (config.bus.route == UeventRoute::Shim)
+        while (!ShimWaitForListener(std::chrono::hours(1))) { }
+    std::this_thread::sleep_for(config.plug_delay);
+    for (unsigned n = 1; n <= config.boards; ++n) {
+        auto board = bus->Plug(config.board);
+        if (!board) {
+            Say("board " + std::to_string(n) + " not plugged: " + bus->Error());
+            return;
+        }
+        Say("board " + std::to_string(n) + " plugged in FEL at " + board->NodePath()
+            + (board->FlashPath().empty() ? "" : ", flash in " + board->FlashPath()));
+        bool in_fes = false;
+        while (!board->WaitGone(std::chrono::milliseconds(100))) {
+            if (!in_fes && board->OnBus() && board->CurrentStage() == Stage::Fes) {
+                in_fes = true;
+                Say("board " + std::to_string(n) + " back in FES at " + board->NodePath());
+            }
+            // The operator takes a board away once the host has let go of it.
+            if (in_fes && config.fes_idle_unplug.count() > 0 && board->OnBus()
+                && board->Core()->IdleFor(config.fes_idle_unplug)) {
+                Say("board " + std::to_string(n) + " taken away after "
+                    + std::to_string(config.fes_idle_unplug.count()) + " ms idle in FES");
+                bus->Unplug(*board);
+            }
+        }
+        Say("board " + std::to_string(n) + " gone");
+        if (n < config.boards)
+            std::this_thread::sleep_for(config.plug_interval);
+    }
+}
+
+__attribute__((constructor)) void StartFromEnvironment()
+{
+    if (!std::getenv("VEMORA_SIM_BOARDS"))
+        return;
+    EnvConfig config;
+    std::string error;
+    if (!ConfigFromEnvironment(config, error)) {
+        Say("not started: " + error);
+        return;
+    }
+    if (config.boards == 0)
+        return;
+    std::thread(RunScenario, config).detach();
+}
+
+} // namespace
+} // namespace simdev

@@ -1,0 +1,77 @@
+#include "UeventRoute.h"
+
+#include <cerrno>
+#include <cstring>
+#include <linux/netlink.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace simdev {
+namespace {
+
+// Our own namespace differs from that of process 1 only after `unshare -n`
+// (or the like): the machine's listeners are never reached.
+bool PrivateNetworkNamespace(std::string& error)
+{
+    struct stat self { };
+    struct stat init { };
+    if (stat("/proc/self/ns/net", &self) != 0 || stat("/proc/1/ns/net", &init) != 0) {
+        error = "cannot compare network namespaces through /proc";
+        return false;
+    }
+    if (self.st_dev == init.st_dev && self.st_ino == init.st_ino) {
+        error = "refusing to send uevents in the machine's own network namespace";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+KernelSender::~KernelSender()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool KernelSender::Open(std::string& error)
+{
+    if (!PrivateNetworkNamespace(error))
+        return false;
+    // Straight to the kernel: the shim must not stand in for this socket.
+    fd_ = static_cast<int>(
+        syscall(SYS_socket, AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT));
+    if (fd_ < 0) {
+        error = std::string("netlink socket: ") + std::strerror(errno);
+        return false;
+    }
+    sockaddr_nl self {};
+    self.nl_family = AF_NETLINK;
+    if (syscall(SYS_bind, fd_, &self, sizeof self) != 0) {
+        error = std::string("netlink bind: ") + std::strerror(errno);
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    return true;
+}
+
+bool KernelSender::Send(const std::string& datagram)
+{
+    if (fd_ < 0)
+        return false;
+    sockaddr_nl group {};
+    group.nl_family = AF_NETLINK;
+    group.nl_groups = 1;
+    iovec piece {const_cast<char*>(datagram.data()), datagram.size()};
+    msghdr message {};
+    message.msg_name = &group;
+    message.msg_namelen = sizeof group;
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    return syscall(SYS_sendmsg, fd_, &message, 0) == static_cast<long>(datagram.size());
+}
+
+} // namespace simdev
