@@ -19,36 +19,50 @@ lua_State* g_pToolLuaState;
 
 namespace {
 
-// What differs between the four entries: the function called, the codes,
-// the fixed line numbers their log lines carry and what reaches the window.
-struct EntryRule {
-    const char* entry;   // key in Tools
-    const char* logName; // how the result lines name it
+// The result codes of one entry, one per way of failing.
+struct EntryCodes {
     unsigned int notTable;
     unsigned int notFunction;
     unsigned int raised;
     unsigned int notBoolean;
     unsigned int returnedFalse;
-    int lineNotFunction;
-    int lineRaised;
-    int lineNotBoolean;
-    int lineFalse;
-    int lineFinished;        // 0: nothing logged on success
+};
+
+// The fixed numbers the entry's log lines carry ("L%d", "pcall FAILED").
+struct EntryLines {
+    int notFunction;
+    int raised;
+    int notBoolean;
+    int returnedFalse;
+    int finished; // 0: nothing logged on success
+};
+
+// What differs between the four entries.
+struct EntryRule {
+    const char* entry;   // key in Tools
+    const char* logName; // how the result lines name it
+    EntryCodes code;
+    EntryLines line;
     bool logNil;             // log "Tools Is nil!" before the table test
     bool raisedLineEnd;      // the raised-error text is logged with "\n"
     bool reportRaised;       // the raised-error text goes to the window
     const char* falseReport; // text for the window on a false result, or null
 };
 
-constexpr EntryRule kInit
-    = {"Init", "init", 52, 61, 93, 101, 109, 59, 90, 99, 107, 0, true, true, true, nullptr};
-constexpr EntryRule kExit
-    = {"Exit", "Exit", 127, 137, 150, 158, 166, 135, 147, 156, 164, 0, false, false, true, nullptr};
-constexpr EntryRule kFel2Fes = {"entry_fel2fes", "entry_fel2fes", 184, 194, 211, 219, 227, 192, 209,
-    217, 225, 0, false, true, false, nullptr};
-constexpr EntryRule kFesThread
-    = {"entry_fes_thread", "entry_fes_thread", 244, 253, 282, 290, 0xFFFFFFFFu, 251, 279, 288, 296,
-        302, false, true, true, "returned value of Tools.entry_fes_thread is error"};
+// clang-format off
+constexpr EntryRule kInit = {"Init", "init",
+    {52, 61, 93, 101, 109}, {59, 90, 99, 107, 0},
+    true, true, true, nullptr};
+constexpr EntryRule kExit = {"Exit", "Exit",
+    {127, 137, 150, 158, 166}, {135, 147, 156, 164, 0},
+    false, false, true, nullptr};
+constexpr EntryRule kFel2Fes = {"entry_fel2fes", "entry_fel2fes",
+    {184, 194, 211, 219, 227}, {192, 209, 217, 225, 0},
+    false, true, false, nullptr};
+constexpr EntryRule kFesThread = {"entry_fes_thread", "entry_fes_thread",
+    {244, 253, 282, 290, 0xFFFFFFFFu}, {251, 279, 288, 296, 302},
+    false, true, true, "returned value of Tools.entry_fes_thread is error"};
+// clang-format on
 
 enum class Outcome { NotTable, NotFunction, Raised, NotBoolean, False, True };
 
@@ -67,7 +81,7 @@ struct EntryCall {
 void FormatRaised(EntryCall* call, lua_State* L, int status)
 {
     std::snprintf(call->failure, sizeof call->failure, "pcall FAILED %s %d %d\r\n", LuaErrorText(L),
-        status, call->rule->lineRaised);
+        status, call->rule->line.raised);
 }
 
 // Runs inside lua_cpcall, so that a metamethod of Tools or a memory error
@@ -118,11 +132,11 @@ unsigned int RunEntry(lua_State* L, const EntryRule& rule, ArgPusher pushArgs, c
         if (rule.logNil && call.toolsNil)
             PyrraDebug::DebugErr("Tools Is nil!\n");
         PyrraDebug::DebugErr("error, Tools is not a table\n");
-        return rule.notTable;
+        return rule.code.notTable;
     case Outcome::NotFunction:
         PyrraDebug::DebugErr(
-            "L%d,error, Tools.%s is not a function.\n", rule.lineNotFunction, rule.entry);
-        return rule.notFunction;
+            "L%d,error, Tools.%s is not a function.\n", rule.line.notFunction, rule.entry);
+        return rule.code.notFunction;
     case Outcome::Raised:
         if (rule.raisedLineEnd)
             PyrraDebug::DebugErr("%s\n", call.failure);
@@ -130,22 +144,22 @@ unsigned int RunEntry(lua_State* L, const EntryRule& rule, ArgPusher pushArgs, c
             PyrraDebug::DebugErr("%s", call.failure);
         if (rule.reportRaised)
             MsgCallBack(VEMO_MSG_ERROR, 0, call.failure);
-        return rule.raised;
+        return rule.code.raised;
     case Outcome::NotBoolean:
         PyrraDebug::DebugErr("L%d: result value type of Tools.%s is not a boolean!\n",
-            rule.lineNotBoolean, rule.logName);
-        return rule.notBoolean;
+            rule.line.notBoolean, rule.logName);
+        return rule.code.notBoolean;
     case Outcome::False:
-        PyrraDebug::DebugErr(
-            "L%d, Exception, returned value of Tools.%s is error.\n", rule.lineFalse, rule.logName);
+        PyrraDebug::DebugErr("L%d, Exception, returned value of Tools.%s is error.\n",
+            rule.line.returnedFalse, rule.logName);
         if (rule.falseReport)
             MsgCallBack(VEMO_MSG_ERROR, 0, rule.falseReport);
-        return rule.returnedFalse;
+        return rule.code.returnedFalse;
     case Outcome::True:
         break;
     }
-    if (rule.lineFinished)
-        PyrraDebug::DebugErr("L%d, Finished to call Tools.%s.\n", rule.lineFinished, rule.logName);
+    if (rule.line.finished)
+        PyrraDebug::DebugErr("L%d, Finished to call Tools.%s.\n", rule.line.finished, rule.logName);
     return 0;
 }
 
