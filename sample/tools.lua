@@ -265,6 +265,7 @@ local function fes(scope, args)
             total = total + item.size
         end
     end
+    if #parts == 0 then error("the image holds no partitions", 0) end
     local h = open_device(scope, args.fesDevName)
     local cmd = buffer(scope, 16)
     local pdAddress, pdSize = verify(h, cmd, scope, STAGE_FES)

@@ -282,14 +282,16 @@ end
 -- Writes the item into a new file beside `localPath` and renames it into
 -- place once complete and checked, so a failure leaves no partial file.
 local function extract(img, item, localPath)
-    local out = { path = localPath .. ".part" }
-    DeleteFile(out.path)
-    out.fd = LFopen(out.path, 2)
-    if out.fd < 0 then fail("cannot create " .. out.path) end
+    local out = { path = localPath .. ".part", fd = -1 }
     local buf = MallocBuffer(CHUNK)
-    local ok, why = pcall(copy_item, img, item, out, buf)
+    local ok, why = pcall(function()
+        DeleteFile(out.path) -- LFopen does not truncate a leftover file
+        out.fd = LFopen(out.path, 2)
+        if out.fd < 0 then fail("cannot create " .. out.path) end
+        copy_item(img, item, out, buf)
+    end)
     FreeBuffer(buf)
-    LFclose(out.fd)
+    if out.fd >= 0 then LFclose(out.fd) end
     if ok then
         local renamed, text = os.rename(out.path, localPath)
         if not renamed then
