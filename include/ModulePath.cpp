@@ -63,7 +63,15 @@ int GetModuleRelPath(const char* name, char* dst)
 {
     char path[MAX_PATH_LEN];
     ZeroBuffer(path, sizeof path);
-    ReadExePath(path, sizeof path);
+    if (ReadExePath(path, sizeof path) == 0) {
+        // Without the program's directory any path made here would name a
+        // file somewhere else (under "/"): refuse instead.
+        PyrraDebug::DebugErr("path of %s beside the program is unknown: the program's own path "
+                             "is unreadable or longer than %d characters\n",
+            name, MAX_PATH_LEN - 1);
+        dst[0] = 0;
+        return -1;
+    }
 
     // Cut the file name. Index 0 is never examined, so a program lying in the
     // root directory keeps its "/".

@@ -24,7 +24,8 @@ int ReadExePath(char* buffer, int size);
 void GetModuleFilePath(char* dst);
 
 // The executable's directory + "/" + name into dst (MAX_PATH_LEN bytes).
-// Returns the length, or -1 (dst empty, logged) when the path would not fit.
+// Returns the length, or -1 (dst empty, logged) when the path would not fit
+// or the executable's own path cannot be read.
 int GetModuleRelPath(const char* name, char* dst);
 
 // Fills the record with the GUID and the full path of fileName beside the

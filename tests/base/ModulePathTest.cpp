@@ -2,6 +2,7 @@
 
 #include "CaptureOutput.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -100,12 +101,16 @@ TEST_F(ProbeDir, LongestPathIsKeptOneMoreIsRefused)
         refused.err, "path of " + tooLong + " beside the program is longer than 259 characters\n");
 }
 
-TEST_F(ProbeDir, ProgramPathTooLongForTheBufferGivesAnEmptyDirectory)
+TEST_F(ProbeDir, ProgramPathTooLongForTheBufferIsRefused)
 {
     const fs::path dir = DirOfLength(300);
     const ProbeRun run = Run(dir, "p", "rel x.dll");
-    EXPECT_EQ(run.out, "file=\nrel=/x.dll\nresult=6\n");
+    EXPECT_EQ(run.out, "file=\nrel=\nresult=-1\n");
     EXPECT_EQ(run.err.rfind("readlink failed:", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find("path of x.dll beside the program is unknown: the program's own path "
+                           "is unreadable or longer than 259 characters\n"),
+        std::string::npos)
+        << run.err;
 }
 
 TEST_F(ProbeDir, LoadPluginCenterOpensTheCenterBesideTheProgram)
