@@ -103,7 +103,8 @@ int PackImage(const std::string& imagePath, const std::string& source)
         e.target = spec.target;
         e.flags = spec.flags;
         e.name = spec.name;
-        if (e.offset > (UINT64_C(1) << 62) - e.size)
+        const uint64_t limit = UINT64_C(1) << 62;
+        if (e.size > limit || e.offset > limit - e.size)
             return Fail("image would exceed 2^62 bytes");
         std::unique_ptr<BlockCipher> cipher;
         if (!MakeCipher(spec.encrypt, e.subType, cipher, why))

@@ -124,6 +124,10 @@ bool ParseLine(
     const std::vector<std::string>& t, const std::string& dir, Manifest& m, std::string& why)
 {
     const std::string& word = t[0];
+    if ((word == "version" || word == "align") && t.size() != 2) {
+        why = word + " takes one value";
+        return false;
+    }
     if (word == "version" && t.size() == 2) {
         if (t[1].size() > imgfmt::kVersionLen) {
             why = "version longer than " + std::to_string(imgfmt::kVersionLen) + " bytes";
