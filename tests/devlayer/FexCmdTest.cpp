@@ -17,7 +17,7 @@ class FexCmd : public BoardTest {
 protected:
     void OpenFesHandle()
     {
-        BringToFes();
+        ASSERT_NO_FATAL_FAILURE(BringToFes());
         raw = std::make_unique<RawHandle>(Node());
     }
     std::unique_ptr<RawHandle> raw;
@@ -36,7 +36,7 @@ TEST_F(FexCmd, VerifyInFelAndInFes)
     EXPECT_EQ(verify.data_length_log2, 8);
     EXPECT_EQ(verify.data_start_address, 0x0007E000u);
 
-    OpenFesHandle();
+    ASSERT_NO_FATAL_FAILURE(OpenFesHandle());
     ASSERT_EQ(PLG(cmd_common_verify_dev)(raw->get(), &fex, &verify), 0);
     EXPECT_EQ(verify.stage_mode, 2);
     auto last = board->Commands().back();
@@ -50,7 +50,7 @@ TEST_F(FexCmd, VerifyFailsOnAWrongMagic)
 {
     auto options = FastOptions();
     options.faults.push_back({simdev::Fault::BadVerifyMagic, 1, {}, 5});
-    Replug(options);
+    ASSERT_NO_FATAL_FAILURE(Replug(options));
     RawHandle fel(Node());
     tag_VERIFY_DEV_DATA verify;
     CaptureOutput err(stderr);
@@ -149,7 +149,7 @@ TEST_F(FexCmd, IsReadyAndCommandSetVersionRunOnTheOneOpenDevice)
 
 TEST_F(FexCmd, IsReadyOnTheFesHandle)
 {
-    BringToFes();
+    ASSERT_NO_FATAL_FAILURE(BringToFes());
     StageRecords records(Node());
     ASSERT_EQ(PLG(dev_manager_open_fes_dev)(&records.para), 0);
     size_t before = CommandCount();
@@ -182,7 +182,7 @@ std::vector<Chunk> FesChunks(const std::vector<CommandRecord>& sent)
 
 TEST_F(FexCmd, FesDownSplitsIntoChunksAtTheRunningAddresses)
 {
-    OpenFesHandle();
+    ASSERT_NO_FATAL_FAILURE(OpenFesHandle());
     auto data = Pattern(70000, 3);
     size_t before = CommandCount();
     EXPECT_EQ(
@@ -202,7 +202,7 @@ TEST_F(FexCmd, FesDownSplitsIntoChunksAtTheRunningAddresses)
 
 TEST_F(FexCmd, FesUpReadsTheSameRangesIntoTheMatchingHostPositions)
 {
-    OpenFesHandle();
+    ASSERT_NO_FATAL_FAILURE(OpenFesHandle());
     auto data = Pattern(70000, 4);
     board->WriteRam(kRam, data);
     std::vector<uint8_t> back(70000);
@@ -222,7 +222,7 @@ TEST_F(FexCmd, FesUpReadsTheSameRangesIntoTheMatchingHostPositions)
 
 TEST_F(FexCmd, FesMarksFollowTheMarkMode)
 {
-    OpenFesHandle();
+    ASSERT_NO_FATAL_FAILURE(OpenFesHandle());
     auto data = Pattern(70000, 5);
     auto flagsOf = [&](unsigned len, unsigned char mode, unsigned char high, unsigned char low) {
         size_t before = CommandCount();
@@ -255,7 +255,7 @@ TEST_F(FexCmd, FesMarksFollowTheMarkMode)
 
 TEST_F(FexCmd, FesTransferRefusalsSendNothing)
 {
-    OpenFesHandle();
+    ASSERT_NO_FATAL_FAILURE(OpenFesHandle());
     std::vector<uint8_t> buf(64);
     size_t before = CommandCount();
     CaptureOutput err(stderr);
@@ -275,7 +275,7 @@ TEST_F(FexCmd, FesTransferRefusalsSendNothing)
 
 TEST_F(FexCmd, FesRunCarriesAddressRunByteAndParameters)
 {
-    OpenFesHandle();
+    ASSERT_NO_FATAL_FAILURE(OpenFesHandle());
     unsigned char params[3] = {1, 2, 3};
     CaptureOutput err(stderr);
     EXPECT_EQ(PLG(cmd_fes_run)(&fex, raw->ref(), kRam, 0x15, 0, params, 0), -1);
@@ -292,7 +292,7 @@ TEST_F(FexCmd, FesRunCarriesAddressRunByteAndParameters)
 
 TEST_F(FexCmd, FesInfoReadsAtMost32Bytes)
 {
-    OpenFesHandle();
+    ASSERT_NO_FATAL_FAILURE(OpenFesHandle());
     tag_INFO_DATA info;
     memset(&info, 0xEE, sizeof info);
     size_t before = CommandCount();
@@ -313,7 +313,7 @@ TEST_F(FexCmd, FesInfoReadsAtMost32Bytes)
 
 TEST_F(FexCmd, FesGetMsgReadsAndReports1024Bytes)
 {
-    OpenFesHandle();
+    ASSERT_NO_FATAL_FAILURE(OpenFesHandle());
     std::vector<unsigned char> buf(FES_MSG_LENGTH);
     unsigned got = 7;
     size_t before = CommandCount();
