@@ -136,7 +136,8 @@ private:
     Expect expect_ = Expect::Command;
     uint8_t block_[16] = {};
     uint16_t code_ = 0;
-    bool cmd_ok_ = true;          // FEX result so far
+    bool cmd_ok_ = true;          // the command is valid here
+    bool forced_fail_ = false;    // a fault makes it report failure and write nothing
     bool cmd_any_length_ = false; // data phase of any length up to cmd_length_
     uint32_t cmd_length_ = 0;
     Leave leave_after_ = Leave::None;

@@ -71,7 +71,8 @@ void BoardCore::StartCommand(const uint8_t* block)
     commands_.push_back(record);
     ++stats_.commands;
     leave_after_ = Leave::None;
-    cmd_ok_ = !FaultFires(Fault::FexStatusFail);
+    cmd_ok_ = true;
+    forced_fail_ = FaultFires(Fault::FexStatusFail) != nullptr;
     expect_ = Expect::Status;
     const bool fel = stage_ == Stage::Fel;
     const uint32_t length = Le32(block + 8);
@@ -88,7 +89,7 @@ void BoardCore::StartCommand(const uint8_t* block)
         break;
     case kFelRun: {
         cmd_ok_ = cmd_ok_ && fel;
-        if (!cmd_ok_)
+        if (!cmd_ok_ || forced_fail_)
             break;
         const uint32_t address = Le32(block + 4);
         const std::string refusal = CheckSecondStage(ram_, address);
@@ -152,7 +153,7 @@ bool BoardCore::OnWrite(const std::vector<uint8_t>& data)
     if (expect_ == Expect::DataOut
         && (cmd_any_length_ ? size <= cmd_length_ : size == cmd_length_)) {
         commands_.back().data_length = size;
-        if (cmd_ok_)
+        if (cmd_ok_ && !forced_fail_)
             RunDataOut(data);
         expect_ = Expect::Status;
         return true;
@@ -180,7 +181,7 @@ bool BoardCore::OnRead(uint32_t length, std::vector<uint8_t>& out)
     }
     if (length == kFexStatus && expect_ != Expect::Command) {
         // A status read where a data phase was due fails the command.
-        const bool ok = cmd_ok_ && expect_ == Expect::Status;
+        const bool ok = cmd_ok_ && !forced_fail_ && expect_ == Expect::Status;
         PutLe16(out.data(), 0xFFFF);
         out[4] = ok ? 0 : 1;
         if (ok)

@@ -19,9 +19,9 @@ BusCore::~BusCore()
 void BusCore::Start()
 {
     if (options_.route == UeventRoute::Kernel) {
-        ShimEnable(false);
         if (!kernel_.Open(error_))
             return;
+        ShimEnable(false);
     } else {
         ShimEnable(true);
     }

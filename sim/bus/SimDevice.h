@@ -63,10 +63,18 @@ struct Fault {
         Unplug,         // unit: data-phase driver request; it fails with ENODEV and
                         // the board leaves the bus for good (departure events follow)
     };
-    Kind kind = FailRequest;
-    uint64_t at = 1;
+    Fault(Kind kind = FailRequest, uint64_t at = 1, std::optional<Stage> stage = std::nullopt,
+        int error = 5)
+        : kind(kind)
+        , at(at)
+        , stage(stage)
+        , error(error)
+    {
+    }
+    Kind kind;
+    uint64_t at;
     std::optional<Stage> stage; // none: counts in both stages
-    int error = 5;              // errno for FailRequest (EIO)
+    int error;                  // errno for FailRequest (5, EIO, by default)
 };
 
 // What becomes of the flash storage's backing file.

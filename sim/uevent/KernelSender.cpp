@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <linux/netlink.h>
+#include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -11,17 +12,27 @@
 namespace simdev {
 namespace {
 
-// Our own namespace differs from that of process 1 only after `unshare -n`
-// (or the like): the machine's listeners are never reached.
+// The kernel's first network namespace always has this inode number.
+constexpr ino_t kInitialNetworkNamespace = 0xEFFFFFF9;
+
+// Our namespace must be neither the kernel's first one nor that of process 1
+// or of our parent (where they can be read): only then does `unshare -n` (or
+// the like) stand between us and the machine's listeners.
 bool PrivateNetworkNamespace(std::string& error)
 {
     struct stat self { };
-    struct stat init { };
-    if (stat("/proc/self/ns/net", &self) != 0 || stat("/proc/1/ns/net", &init) != 0) {
-        error = "cannot compare network namespaces through /proc";
+    if (stat("/proc/self/ns/net", &self) != 0) {
+        error = "cannot read our network namespace through /proc";
         return false;
     }
-    if (self.st_dev == init.st_dev && self.st_ino == init.st_ino) {
+    bool shared = self.st_ino == kInitialNetworkNamespace;
+    for (const std::string& other :
+        {std::string("/proc/1/ns/net"), "/proc/" + std::to_string(getppid()) + "/ns/net"}) {
+        struct stat st { };
+        if (stat(other.c_str(), &st) == 0)
+            shared = shared || (st.st_dev == self.st_dev && st.st_ino == self.st_ino);
+    }
+    if (shared) {
         error = "refusing to send uevents in the machine's own network namespace";
         return false;
     }

@@ -1,0 +1,170 @@
+// The uevent socket as a monitor sees it, through the shim and, as root in a
+// network namespace of the test's own, through the kernel.
+#include "SimSupport.h"
+
+#include <cstdlib>
+#include <linux/netlink.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+TEST(Shim, SocketIsARealDescriptorThatPollsAndReadsAsFromTheKernel)
+{
+    Listener listener;
+    ASSERT_GE(listener.fd(), 0);
+    sockaddr_nl own {};
+    socklen_t length = sizeof own;
+    ASSERT_EQ(getsockname(listener.fd(), reinterpret_cast<sockaddr*>(&own), &length), 0);
+    EXPECT_EQ(own.nl_family, AF_NETLINK);
+    EXPECT_EQ(own.nl_pid, static_cast<uint32_t>(getpid()));
+    EXPECT_EQ(own.nl_groups, 1u);
+
+    // A second socket cannot take the same port, as with netlink.
+    const int other = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
+    ASSERT_GE(other, 0);
+    sockaddr_nl same = own;
+    EXPECT_NE(bind(other, reinterpret_cast<sockaddr*>(&same), sizeof same), 0);
+    EXPECT_EQ(errno, EADDRINUSE);
+    close(other);
+
+    simdev::Bus bus;
+    auto board = bus.Plug();
+    pollfd wait {listener.fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&wait, 1, 3000), 1);
+    char buffer[4096];
+    sockaddr_nl from {};
+    iovec piece {buffer, sizeof buffer};
+    msghdr message {};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    const ssize_t got = recvmsg(listener.fd(), &message, 0);
+    ASSERT_GT(got, 0);
+    EXPECT_EQ(message.msg_namelen, sizeof from);
+    EXPECT_EQ(from.nl_family, AF_NETLINK);
+    EXPECT_EQ(from.nl_pid, 0u); // the kernel's port
+    simdev::Uevent event;
+    ASSERT_TRUE(simdev::ParseUevent(buffer, static_cast<size_t>(got), event));
+    EXPECT_EQ(event.action, "add");
+}
+
+TEST(Shim, UnboundOrClosedSocketsGetNothingAndOthersPassThrough)
+{
+    const int unbound = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
+    ASSERT_GE(unbound, 0);
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0); // untouched
+    ASSERT_GE(udp, 0);
+    int type = 0;
+    socklen_t length = sizeof type;
+    ASSERT_EQ(getsockopt(udp, SOL_SOCKET, SO_TYPE, &type, &length), 0);
+    EXPECT_EQ(type, SOCK_DGRAM);
+    {
+        Listener closed_early;
+    }
+    simdev::Bus bus;
+    auto board = bus.Plug();
+    ASSERT_TRUE(bus.Drain(2s));
+    pollfd wait {unbound, POLLIN, 0};
+    EXPECT_EQ(poll(&wait, 1, 100), 0);
+    close(unbound);
+    close(udp);
+}
+
+TEST(Shim, KernelRouteIsRefusedInTheMachinesOwnNamespace)
+{
+    if (!std::getenv("VEMORA_SIM_IN_NETNS")) {
+        simdev::BusOptions options;
+        options.route = simdev::UeventRoute::Kernel;
+        simdev::Bus bus(options);
+        EXPECT_FALSE(bus.Ok());
+        EXPECT_NE(bus.Error().find("own network namespace"), std::string::npos) << bus.Error();
+        EXPECT_FALSE(bus.Plug());
+    }
+    // The shim stays in charge afterwards.
+    Listener listener;
+    simdev::Bus bus;
+    bus.Plug();
+    simdev::Uevent event;
+    EXPECT_TRUE(listener.Next(event));
+}
+
+// Runs inside `unshare -n`, started by the test below: real netlink, real
+// group-1 broadcast, the monitor's own socket calls.
+TEST(KernelRoute, InsideItsOwnNetworkNamespace)
+{
+    if (!std::getenv("VEMORA_SIM_IN_NETNS"))
+        GTEST_SKIP()
+            << "runs only inside the namespace that KernelRoute.FromAPrivateNamespace makes";
+    simdev::BusOptions options;
+    options.route = simdev::UeventRoute::Kernel;
+    simdev::Bus bus(options);
+    ASSERT_TRUE(bus.Ok()) << bus.Error();
+
+    // The real socket: no shim behind it now.
+    const int fd = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
+    ASSERT_GE(fd, 0);
+    sockaddr_nl address {};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = 1;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int type = 0;
+    socklen_t length = sizeof type;
+    ASSERT_EQ(getsockopt(fd, SOL_SOCKET, SO_PROTOCOL, &type, &length), 0);
+    EXPECT_EQ(type, NETLINK_KOBJECT_UEVENT);
+
+    auto board = bus.Plug();
+    ASSERT_TRUE(board);
+    std::vector<std::string> ours;
+    char buffer[4096];
+    while (ours.size() < 5) {
+        pollfd wait {fd, POLLIN, 0};
+        ASSERT_EQ(poll(&wait, 1, 3000), 1);
+        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        ASSERT_GT(got, 0);
+        simdev::Uevent event;
+        // The machine's own devices may speak too; keep the board's events.
+        if (simdev::ParseUevent(buffer, size_t(got), event)
+            && event.devpath.find("/usb1/1-1") != std::string::npos)
+            ours.push_back(event.action + " " + event.Get("DEVNAME"));
+    }
+    EXPECT_EQ(ours[2], "add qx_efex0");
+    BringToFes(*board);
+    Host host(board->NodePath());
+    std::vector<uint8_t> record;
+    EXPECT_EQ(host.Verify(record), 0);
+    EXPECT_EQ(record[16], 2);
+    close(fd);
+}
+
+TEST(KernelRoute, FromAPrivateNamespace)
+{
+    if (std::getenv("VEMORA_SIM_IN_NETNS"))
+        GTEST_SKIP() << "already inside";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for a network namespace";
+    if (std::system("unshare -n true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "unshare -n is not permitted here";
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const char* argv[] = {
+        "unshare", "-n", self, "--gtest_filter=KernelRoute.InsideItsOwnNetworkNamespace", nullptr};
+    setenv("VEMORA_SIM_IN_NETNS", "1", 1);
+    pid_t child = 0;
+    const int spawned = posix_spawnp(
+        &child, "unshare", nullptr, nullptr, const_cast<char* const*>(argv), environ);
+    unsetenv("VEMORA_SIM_IN_NETNS");
+    ASSERT_EQ(spawned, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+} // namespace
