@@ -93,6 +93,13 @@ TEST_F(FexCmd, FelUpReadsDeviceMemoryAndNeedsAHostBuffer)
     EXPECT_EQ(sent[0].code, CMD_FEL_UP);
     EXPECT_TRUE(sent[0].data_in);
 
+    // Device addresses keep the low 32 bits of the pointer they come in.
+    auto wide = reinterpret_cast<unsigned char*>(uintptr_t(0x100000000ull) | kRam);
+    std::vector<uint8_t> again(16);
+    EXPECT_EQ(PLG(cmd_fel_up)(&fex, fel.get(), wide, again.data(), 16), 16);
+    EXPECT_EQ(BlockU32(board->Commands().back(), 4), kRam);
+    EXPECT_EQ(again, std::vector<uint8_t>(data.begin(), data.begin() + 16));
+
     CaptureOutput out(stdout);
     EXPECT_EQ(PLG(cmd_fel_up)(&fex, fel.get(), DeviceAddr(kRam), nullptr, 5000), -1);
     EXPECT_EQ(PLG(cmd_fel_up)(&fex, fel.get(), DeviceAddr(kRam), back.data(), 0), -1);
@@ -102,7 +109,7 @@ TEST_F(FexCmd, FelUpReadsDeviceMemoryAndNeedsAHostBuffer)
                         "PANIC : efex_interf = "),
         std::string::npos);
     EXPECT_NE(text.find("PANIC : _cmd_fel_down() : input == NULL\n"), std::string::npos);
-    EXPECT_EQ(CommandCount(), 1u);
+    EXPECT_EQ(CommandCount(), 2u);
 }
 
 TEST_F(FexCmd, FelRunRefusesAddressZeroAndNeedsExactlyTheFelHandle)

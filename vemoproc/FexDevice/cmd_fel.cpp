@@ -54,11 +54,14 @@ int _cmd_fel_trans_many(tag_EFEX_IF* table, void* handle, unsigned char* src, vo
         PyrraDebug::DebugMsg("PANIC : cmd_fel_down() : too for once trans\n");
         return -1;
     }
-    unsigned char* from = src;
-    unsigned char* to = static_cast<unsigned char*>(dst);
+    // One side is a device address, so the positions advance as integers.
+    uintptr_t from = reinterpret_cast<uintptr_t>(src);
+    uintptr_t to = reinterpret_cast<uintptr_t>(dst);
     for (unsigned left = len; left > 0;) {
         unsigned chunk = left < FEX_TRANS_CHUNK ? left : FEX_TRANS_CHUNK;
-        if (_cmd_fel_trans_once(table, handle, from, to, chunk, down) != static_cast<int>(chunk)) {
+        if (_cmd_fel_trans_once(table, handle, reinterpret_cast<unsigned char*>(from),
+                reinterpret_cast<void*>(to), chunk, down)
+            != static_cast<int>(chunk)) {
             PyrraDebug::DebugMsg("PANIC : cmd_fel_down() : down one time ,error\n");
             return -1;
         }
