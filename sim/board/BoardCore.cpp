@@ -98,6 +98,7 @@ void BoardCore::EnterFes()
     ram_.Clear();
     ram_.Write(options_.data_start_address, area.data(), area.size());
     stage_ = Stage::Fes;
+    off_wire_ = false;
     wire_ = Wire::Idle;
     wire_data_.clear();
     AbortCommand();

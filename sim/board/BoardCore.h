@@ -79,6 +79,7 @@ private:
     enum class Expect { Command, DataOut, DataIn, Status };
     enum class Leave { None, ToFes, ForGood };
 
+    int Serve(bool send, uint8_t* data, uint32_t length);
     int Request(bool send, uint8_t* data, uint32_t length, bool& leaves);
     int SendLocked(const uint8_t* data, uint32_t length);
     int RecvLocked(uint8_t* data, uint32_t length);
@@ -162,6 +163,7 @@ private:
     };
     std::vector<Armed> faults_;
     bool unplugged_ = false;
+    bool off_wire_ = false; // left for FES, not back yet
 
     // Link pacing.
     std::chrono::steady_clock::time_point link_free_;

@@ -71,39 +71,30 @@ void SleepUntil(std::chrono::steady_clock::time_point deadline)
 
 int BoardCore::Send(const uint8_t* data, uint32_t length)
 {
-    std::chrono::steady_clock::time_point deadline;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (unplugged_)
-            return ENODEV;
-        deadline = LinkDeadline(length, wire_ == Wire::Idle);
-    }
-    SleepUntil(deadline);
-    int result;
-    bool leaves = false;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        result = Request(true, const_cast<uint8_t*>(data), length, leaves);
-    }
-    Notify(leaves);
-    return result;
+    // The request never writes through `data` when it comes from the host.
+    return Serve(true, const_cast<uint8_t*>(data), length);
 }
 
 int BoardCore::Recv(uint8_t* data, uint32_t length)
 {
+    return Serve(false, data, length);
+}
+
+int BoardCore::Serve(bool send, uint8_t* data, uint32_t length)
+{
     std::chrono::steady_clock::time_point deadline;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        if (unplugged_)
+        if (unplugged_ || off_wire_)
             return ENODEV;
-        deadline = LinkDeadline(length, false);
+        deadline = LinkDeadline(length, send && wire_ == Wire::Idle);
     }
     SleepUntil(deadline);
     int result;
     bool leaves = false;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        result = Request(false, data, length, leaves);
+        result = Request(send, data, length, leaves);
     }
     Notify(leaves);
     return result;
@@ -127,7 +118,7 @@ void BoardCore::Notify(bool leaves)
 
 int BoardCore::Request(bool send, uint8_t* data, uint32_t length, bool& leaves)
 {
-    if (unplugged_)
+    if (unplugged_ || off_wire_)
         return ENODEV;
     ++stats_.requests;
     last_activity_ = std::chrono::steady_clock::now();
@@ -145,8 +136,10 @@ int BoardCore::Request(bool send, uint8_t* data, uint32_t length, bool& leaves)
     }
     if (result != 0)
         ++stats_.refused;
-    // A board that has run new code leaves once the exchange is over.
+    // A board that has run new code leaves once the exchange is over, and
+    // answers nothing more until it is back.
     leaves = leaving_ != Leave::None && wire_ == Wire::Idle;
+    off_wire_ = off_wire_ || leaves;
     return result;
 }
 
