@@ -156,11 +156,13 @@ std::vector<uint8_t> BoardCore::PrivateData() const
     return ReadRam(options_.data_start_address, 1u << options_.data_length_log2);
 }
 
-void BoardCore::SetPrivateData(const std::vector<uint8_t>& bytes)
+bool BoardCore::SetPrivateData(const std::vector<uint8_t>& bytes)
 {
-    const size_t area = size_t {1} << options_.data_length_log2;
+    if (bytes.size() > size_t {1} << options_.data_length_log2)
+        return false;
     std::lock_guard<std::mutex> hold(lock_);
-    ram_.Write(options_.data_start_address, bytes.data(), std::min(bytes.size(), area));
+    ram_.Write(options_.data_start_address, bytes.data(), bytes.size());
+    return true;
 }
 
 std::vector<uint8_t> BoardCore::ReadRam(uint32_t address, uint32_t length) const

@@ -60,7 +60,7 @@ public:
     bool WaitForLife(
         std::chrono::milliseconds timeout, const std::function<bool(Life, Stage)>& done) const;
     std::vector<uint8_t> PrivateData() const;
-    void SetPrivateData(const std::vector<uint8_t>& bytes);
+    bool SetPrivateData(const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> ReadRam(uint32_t address, uint32_t length) const;
     void WriteRam(uint32_t address, const std::vector<uint8_t>& bytes);
     uint64_t FlashSize() const { return flash_.Size(); }

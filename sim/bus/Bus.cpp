@@ -105,9 +105,9 @@ std::vector<uint8_t> Board::PrivateData() const
     return core_->PrivateData();
 }
 
-void Board::SetPrivateData(const std::vector<uint8_t>& bytes)
+bool Board::SetPrivateData(const std::vector<uint8_t>& bytes)
 {
-    core_->SetPrivateData(bytes);
+    return core_->SetPrivateData(bytes);
 }
 
 std::vector<uint8_t> Board::ReadRam(uint32_t address, uint32_t length) const

@@ -19,13 +19,18 @@ BusCore::~BusCore()
 void BusCore::Start()
 {
     if (options_.route == UeventRoute::Kernel) {
-        if (!kernel_.Open(error_))
+        std::string error;
+        if (!kernel_.Open(error)) {
+            std::lock_guard<std::mutex> hold(error_lock_);
+            error_ = error;
             return;
+        }
         ShimEnable(false);
     } else {
         ShimEnable(true);
     }
     worker_ = std::thread(&BusCore::Run, this);
+    started_ = true;
 }
 
 void BusCore::Stop()
@@ -135,6 +140,7 @@ std::shared_ptr<BoardCore> BusCore::Plug(BoardOptions options)
     }
     auto board = std::make_shared<BoardCore>(std::move(options), seed, weak_from_this());
     if (!board->Ok()) {
+        std::lock_guard<std::mutex> errors(error_lock_);
         error_ = board->Error();
         return nullptr;
     }
@@ -199,6 +205,12 @@ void BusCore::BoardLeaves(const std::shared_ptr<BoardCore>& board, bool returns)
         if (returns)
             Schedule(board->FesDelay(), [this, board] { Return(board); });
     });
+}
+
+std::string BusCore::Error() const
+{
+    std::lock_guard<std::mutex> hold(error_lock_);
+    return error_;
 }
 
 std::vector<Uevent> BusCore::Events() const

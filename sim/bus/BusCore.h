@@ -21,8 +21,8 @@ public:
     void Start();
     void Stop(); // pending returns are dropped; boards on the bus leave it
 
-    bool Ok() const { return error_.empty(); }
-    const std::string& Error() const { return error_; }
+    bool Ok() const { return started_; }
+    std::string Error() const;
 
     std::shared_ptr<BoardCore> Plug(BoardOptions options);
     void Unplug(const std::shared_ptr<BoardCore>& board);
@@ -44,7 +44,9 @@ private:
     std::string NodeFor(unsigned minor) const;
 
     BusOptions options_;
-    std::string error_;
+    bool started_ = false;
+    mutable std::mutex error_lock_;
+    std::string error_; // why the bus did not start, or the last plug failed
     std::mt19937_64 rng_;
     KernelSender kernel_;
 

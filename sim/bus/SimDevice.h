@@ -153,13 +153,15 @@ public:
     bool Gone() const;
     bool WaitGone(std::chrono::milliseconds timeout) const;
 
-    std::vector<uint8_t> PrivateData() const;               // the whole 2^n-byte area
-    void SetPrivateData(const std::vector<uint8_t>& bytes); // from the area's start
+    std::vector<uint8_t> PrivateData() const; // the whole 2^n-byte area
+    // From the area's start; false (nothing written) when longer than the area.
+    bool SetPrivateData(const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> ReadRam(uint32_t address, uint32_t length) const;
     void WriteRam(uint32_t address, const std::vector<uint8_t>& bytes);
 
     uint64_t FlashSize() const;
     std::string FlashPath() const; // the sparse backing file; "" when unnamed
+    // Empty when the range leaves the flash.
     std::vector<uint8_t> ReadFlash(uint64_t offset, uint64_t length) const;
 
     std::vector<CommandRecord> Commands() const;
@@ -218,11 +220,14 @@ public:
     Bus& operator=(const Bus&) = delete;
 
     // False when the bus could not start (kernel route outside a private
-    // network namespace, or no netlink socket); `Error` says why.
+    // network namespace, or no netlink socket); `Error` then says why, and
+    // otherwise why the last `Plug` failed.
     bool Ok() const;
     std::string Error() const;
 
-    // Plugs a board in FEL: node attached, then the arrival events.
+    // Plugs a board in FEL: node attached, then the arrival events. Null,
+    // with `Error` saying why, for options no board can have (private data
+    // above 2^24 bytes or longer than its area, no flash file).
     std::shared_ptr<Board> Plug(BoardOptions options = {});
     // Pulls a board: node detached (requests fail with ENODEV), then the
     // departure events. A board off the bus is left as it is.

@@ -125,3 +125,45 @@ TEST_F(Wire, WireStatsCountEveryLevel)
 }
 
 } // namespace
+
+namespace {
+
+TEST(BadInput, ImpossibleBoardsAreRefusedWithAReason)
+{
+    simdev::Bus bus;
+    simdev::BoardOptions options;
+    options.data_length_log2 = 25;
+    EXPECT_FALSE(bus.Plug(options));
+    EXPECT_NE(bus.Error().find("private data"), std::string::npos) << bus.Error();
+    options = {};
+    options.private_data.assign(257, 1);
+    EXPECT_FALSE(bus.Plug(options));
+    options = {};
+    options.flash_dir = "/nonexistent/folder";
+    EXPECT_FALSE(bus.Plug(options));
+    EXPECT_NE(bus.Error().find("/nonexistent/folder"), std::string::npos) << bus.Error();
+
+    auto board = bus.Plug(); // the bus itself is fine
+    ASSERT_TRUE(board);
+    EXPECT_FALSE(board->SetPrivateData(std::vector<uint8_t>(257, 1)));
+    EXPECT_EQ(Le32(board->PrivateData().data()), 0xCCCCCCCCu); // untouched
+    EXPECT_TRUE(board->ReadFlash(board->FlashSize() - 1, 2).empty());
+}
+
+TEST(BadInput, UeventParsingIsBoundedByTheLengthReceived)
+{
+    simdev::Uevent event;
+    EXPECT_FALSE(simdev::ParseUevent("no header here", 14, event));
+    EXPECT_FALSE(simdev::ParseUevent("@/devices/x", 11, event));
+    // No terminating NUL: the last key still ends at the received length.
+    const char datagram[]
+        = {'a', 'd', 'd', '@', '/', 'x', '\0', 'A', '=', '1', '\0', 'B', '=', '2'};
+    ASSERT_TRUE(simdev::ParseUevent(datagram, sizeof datagram, event));
+    EXPECT_EQ(event.action, "add");
+    EXPECT_EQ(event.devpath, "/x");
+    EXPECT_EQ(event.Get("A"), "1");
+    EXPECT_EQ(event.Get("B"), "2");
+    EXPECT_EQ(event.Get("C"), "");
+}
+
+} // namespace
