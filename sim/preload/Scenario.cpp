@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
 #include <thread>
 
 namespace simdev {
@@ -58,10 +60,23 @@ void RunScenario(EnvConfig config)
     }
 }
 
+// The nodes answer only when the stand-in's open is the one the process
+// calls, that is when it was preloaded itself and not merely loaded as our
+// dependency (which comes after the C library).
+bool StandInInFront()
+{
+    Dl_info info {};
+    void* open_fn = dlsym(RTLD_DEFAULT, "open");
+    return open_fn && dladdr(open_fn, &info) && info.dli_fname
+        && std::strstr(info.dli_fname, "libvemora_simdrv") != nullptr;
+}
+
 __attribute__((constructor)) void StartFromEnvironment()
 {
     if (!std::getenv("VEMORA_SIM_BOARDS"))
         return;
+    if (!StandInInFront())
+        Say("libvemora_simdrv.so is not preloaded: the boards' nodes will not open");
     EnvConfig config;
     std::string error;
     if (!ConfigFromEnvironment(config, error)) {
