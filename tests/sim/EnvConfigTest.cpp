@@ -66,24 +66,49 @@ TEST_F(Env, BadValuesAreNamedAndNothingIsGuessed)
     }
 }
 
-TEST(Preload, AProgramMeetsABoardWithoutLinkingTheSimulator)
+// Runs sim_probe for `boards` boards with the simulator preloaded; its output.
+std::string Probe(const std::string& variables, int boards, int& status)
 {
-    const std::string command = std::string("env LD_PRELOAD=") + SIMDRV_SO + ":" + SIMDEV_SO
-        + " VEMORA_SIM_BOARDS=1 VEMORA_SIM_PLUG_DELAY_MS=0 VEMORA_SIM_FES_DELAY_MS=100 " + SIM_PROBE
-        + " " + USBWIRE_DLL + " 2>&1";
+    const std::string command = std::string("env LD_PRELOAD=") + SIMDRV_SO + ":" + SIMDEV_SO + " "
+        + variables + " " + SIM_PROBE + " " + USBWIRE_DLL + " " + std::to_string(boards) + " 2>&1";
     FILE* probe = popen(command.c_str(), "r");
-    ASSERT_TRUE(probe);
+    if (!probe)
+        return "popen failed";
     std::string output;
     char line[512];
     while (std::fgets(line, sizeof line, probe))
         output += line;
-    const int status = pclose(probe);
+    status = pclose(probe);
+    return output;
+}
+
+TEST(Preload, AProgramMeetsABoardWithoutLinkingTheSimulator)
+{
+    int status = -1;
+    const std::string output = Probe(
+        "VEMORA_SIM_BOARDS=1 VEMORA_SIM_PLUG_DELAY_MS=0 VEMORA_SIM_FES_DELAY_MS=100", 1, status);
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("arrived /dev/qx_efex0 stage 1"), std::string::npos) << output;
     EXPECT_NE(output.find("download 0 run 0"), std::string::npos) << output;
     EXPECT_NE(output.find("left /dev/qx_efex0"), std::string::npos) << output;
     EXPECT_NE(output.find("arrived /dev/qx_efex1 stage 2"), std::string::npos) << output;
     EXPECT_NE(output.find("simdev: board 1 plugged in FEL at /dev/qx_efex0"), std::string::npos)
+        << output;
+}
+
+TEST(Preload, BoardsOneAfterAnotherEachTakenAwayWhenIdleInFes)
+{
+    int status = -1;
+    const std::string output = Probe("VEMORA_SIM_BOARDS=2 VEMORA_SIM_PLUG_DELAY_MS=0 "
+                                     "VEMORA_SIM_FES_DELAY_MS=50 VEMORA_SIM_FES_IDLE_UNPLUG_MS=100 "
+                                     "VEMORA_SIM_PLUG_INTERVAL_MS=50 VEMORA_SIM_LINK=usb2",
+        2, status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("arrived /dev/qx_efex1 stage 2"), std::string::npos) << output;
+    EXPECT_NE(output.find("taken away /dev/qx_efex1"), std::string::npos) << output;
+    EXPECT_NE(output.find("arrived /dev/qx_efex2 stage 1"), std::string::npos) << output;
+    EXPECT_NE(output.find("arrived /dev/qx_efex3 stage 2"), std::string::npos) << output;
+    EXPECT_NE(output.find("simdev: board 1 taken away after 100 ms idle in FES"), std::string::npos)
         << output;
 }
 

@@ -1,11 +1,14 @@
-// sim_probe USBWIRE_DLL: waits for a board's uevents on its own uevent
-// socket, checks its stage through usbwire.dll, runs a second stage on it and
-// waits for it to come back. Knows nothing of the simulator, which must be
-// preloaded. Prints one line per step; exits 0 when the board came back in FES.
+// sim_probe USBWIRE_DLL [BOARDS]: for each of BOARDS boards (default 1),
+// waits for its uevents on its own uevent socket, checks its stage through
+// usbwire.dll, runs a second stage on it, waits for it to come back in FES
+// and, when more boards follow, to be taken away. Knows nothing of the
+// simulator, which must be preloaded. Prints one line per step; exits 0 when
+// every board came back in FES.
 #include "EfexIf.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <linux/netlink.h>
@@ -60,12 +63,42 @@ int Stage(tag_EFEX_IF& fex, const std::string& node)
     return result == 0 ? record[16] : -1;
 }
 
+// One board through FEL into FES; true when it came back in FES.
+bool OneBoard(tag_EFEX_IF& fex, int fd)
+{
+    const std::string fel = NextNode(fd, "add");
+    std::printf("arrived %s stage %d\n", fel.c_str(), Stage(fex, fel));
+
+    std::vector<uint8_t> image(16 + 64, 0x3C);
+    std::memcpy(image.data(), "VEMOFES2", 8);
+    const uint32_t body = 64;
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, image.data() + 16, body));
+    std::memcpy(image.data() + 8, &body, 4);
+    std::memcpy(image.data() + 12, &crc, 4);
+    void* handle = nullptr;
+    std::string path = fel;
+    if (fex.Fex_Open(&handle, path.data()) != 0)
+        return false;
+    const int down = Command(fex, handle, 0x0101, 0x2000, 80, image.data(), 80);
+    const int run = Command(fex, handle, 0x0102, 0x2000, 0, nullptr, 0);
+    fex.Fex_Close(&handle);
+    std::printf("download %d run %d\n", down, run);
+
+    std::printf("left %s\n", NextNode(fd, "remove").c_str());
+    const std::string fes = NextNode(fd, "add");
+    const int stage = Stage(fex, fes);
+    std::printf("arrived %s stage %d\n", fes.c_str(), stage);
+    std::fflush(stdout);
+    return stage == 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2)
+    if (argc < 2 || argc > 3)
         return 2;
+    const int boards = argc == 3 ? std::atoi(argv[2]) : 1;
     void* library = dlopen(argv[1], RTLD_NOW);
     if (!library)
         return 2;
@@ -81,28 +114,11 @@ int main(int argc, char** argv)
         std::perror("bind");
         return 1;
     }
-    const std::string fel = NextNode(fd, "add");
-    std::printf("arrived %s stage %d\n", fel.c_str(), Stage(fex, fel));
-
-    std::vector<uint8_t> image(16 + 64, 0x3C);
-    std::memcpy(image.data(), "VEMOFES2", 8);
-    const uint32_t body = 64;
-    const uint32_t crc = static_cast<uint32_t>(crc32(0, image.data() + 16, body));
-    std::memcpy(image.data() + 8, &body, 4);
-    std::memcpy(image.data() + 12, &crc, 4);
-    void* handle = nullptr;
-    std::string path = fel;
-    if (fex.Fex_Open(&handle, path.data()) != 0)
-        return 1;
-    const int down = Command(fex, handle, 0x0101, 0x2000, 80, image.data(), 80);
-    const int run = Command(fex, handle, 0x0102, 0x2000, 0, nullptr, 0);
-    fex.Fex_Close(&handle);
-    std::printf("download %d run %d\n", down, run);
-
-    std::printf("left %s\n", NextNode(fd, "remove").c_str());
-    const std::string fes = NextNode(fd, "add");
-    const int stage = Stage(fex, fes);
-    std::printf("arrived %s stage %d\n", fes.c_str(), stage);
-    std::fflush(stdout);
-    return stage == 2 ? 0 : 1;
+    for (int n = 1; n <= boards; ++n) {
+        if (!OneBoard(fex, fd))
+            return 1;
+        if (n < boards)
+            std::printf("taken away %s\n", NextNode(fd, "remove").c_str());
+    }
+    return 0;
 }
