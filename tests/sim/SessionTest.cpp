@@ -3,6 +3,8 @@
 #include "SimSupport.h"
 
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -215,6 +217,32 @@ TEST(Session, RamSelectorAndUnmarkedChunksMakeOneRecord)
     ASSERT_EQ(transfers.size(), 1u);
     EXPECT_FALSE(transfers[0].finished);
     EXPECT_EQ(transfers[0].length, 40000u);
+}
+
+TEST(Session, FlashFileIsSparseAndGoesAsItsModeSays)
+{
+    std::string temporary, kept;
+    {
+        simdev::Bus bus;
+        simdev::BoardOptions options;
+        options.flash_size = 16ull << 30;
+        auto board = bus.Plug(options);
+        temporary = board->FlashPath();
+        struct stat st { };
+        ASSERT_EQ(stat(temporary.c_str(), &st), 0);
+        EXPECT_EQ(uint64_t(st.st_size), 16ull << 30);
+        EXPECT_LT(uint64_t(st.st_blocks) * 512, 1ull << 20); // nothing written, nothing used
+
+        options.flash_file = simdev::FlashFile::Kept;
+        kept = bus.Plug(options)->FlashPath();
+        options.flash_file = simdev::FlashFile::Unnamed;
+        auto unnamed = bus.Plug(options);
+        EXPECT_EQ(unnamed->FlashPath(), "");
+        EXPECT_EQ(unnamed->ReadFlash(0, 4), std::vector<uint8_t>(4, 0));
+    }
+    EXPECT_NE(access(temporary.c_str(), F_OK), 0);
+    EXPECT_EQ(access(kept.c_str(), F_OK), 0);
+    unlink(kept.c_str());
 }
 
 } // namespace
