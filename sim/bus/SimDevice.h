@@ -59,6 +59,7 @@ struct Fault {
         BadStatusMagic, // unit: USB transfer; its 13-byte status reply carries "QXUX"
         BadStatus,      // unit: USB transfer; its status reply carries status 1
         FexStatusFail,  // unit: FEX command; its 8-byte FEX status carries result 1
+                        // (reads still deliver data; writes and runs are not done)
         BadVerifyMagic, // unit: verify command; its record lacks "QXUSBFEX"
         Unplug,         // unit: data-phase driver request; it fails with ENODEV and
                         // the board leaves the bus for good (departure events follow)
@@ -110,8 +111,9 @@ struct CommandRecord {
                           // 0xFF when the host never read the status
 };
 
-// A CMD_FES_TRANS series between a start and a finish mark (or one unmarked
-// chunk), as the board stored it.
+// A CMD_FES_TRANS series, as the board stored it: from a start mark (or a
+// chunk that does not follow on from the open series) through the chunks
+// that follow on, closed by a finish mark.
 struct TransferRecord {
     uint8_t selector;
     bool to_board;   // host to board
