@@ -226,7 +226,7 @@ void BoardCore::FillDataIn(uint32_t length, std::vector<uint8_t>& out)
         PutLe32(record.data() + 8, serial_);
         PutLe32(record.data() + 12, 0x00010000); // firmware 1.0
         PutLe16(record.data() + 16, StageMode());
-        record[19] = options_.data_length_log2;
+        record[19] = options_.verify_data_length_log2_override.value_or(options_.data_length_log2);
         PutLe32(record.data() + 20, options_.data_start_address);
         break;
     }

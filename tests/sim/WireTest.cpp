@@ -124,6 +124,27 @@ TEST_F(Wire, WireStatsCountEveryLevel)
     EXPECT_EQ(stats.bytes_to_host, 40u);
 }
 
+TEST(VerifyOverride, AnswersTheGivenLengthLog2WhileTheAreaKeepsItsSize)
+{
+    simdev::Bus bus;
+    simdev::BoardOptions options;
+    options.verify_data_length_log2_override = 40;
+    auto board = bus.Plug(options);
+    ASSERT_TRUE(board);
+    Host host(board->NodePath());
+    ASSERT_TRUE(host.Open());
+    std::vector<uint8_t> record;
+    ASSERT_EQ(host.Verify(record), 0);
+    EXPECT_EQ(std::memcmp(record.data(), "QXUSBFEX", 8), 0);
+    EXPECT_EQ(record[16] | record[17] << 8, 1);
+    EXPECT_EQ(record[19], 40);
+    EXPECT_EQ(Le32(record.data() + 20), 0x0007E000u);
+    std::vector<uint8_t> id(4);
+    ASSERT_EQ(host.FelUp(0x0007E000, id), 0);
+    EXPECT_EQ(Le32(id.data()), 0xCCCCCCCCu);
+    EXPECT_EQ(board->PrivateData().size(), 256u);
+}
+
 } // namespace
 
 namespace {
