@@ -72,10 +72,28 @@ ssize_t WriteAll(int fd, const unsigned char* p, size_t count)
     return static_cast<ssize_t>(done);
 }
 
+// Copies everything from in to out; returns null or the reason it failed.
+const char* CopyData(int in, int out)
+{
+    unsigned char block[64 * 1024];
+    for (;;) {
+        const ssize_t n = read(in, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::strerror(errno);
+        if (n == 0)
+            return nullptr;
+        if (WriteAll(out, block, static_cast<size_t>(n)) != n)
+            return std::strerror(errno);
+    }
+}
+
 // What "cp src dst" does for a plain file, without a shell: dst may be an
 // existing directory, a new file gets the source's permission bits (less
 // the creation mask), and copying a file onto itself is refused instead of
-// truncating it. Returns null or the reason it failed.
+// truncating it. A copy that fails half-way is removed. Returns null or the
+// reason it failed.
 const char* CopyContents(const char* src, const char* dst)
 {
     Fd in(open(src, O_RDONLY | O_CLOEXEC));
@@ -97,23 +115,17 @@ const char* CopyContents(const char* src, const char* dst)
         return "source and destination are the same file";
 
     Fd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, srcStat.st_mode & 0777));
-    if (out.get() < 0)
+    struct stat outStat;
+    if (out.get() < 0 || fstat(out.get(), &outStat) != 0)
         return std::strerror(errno);
-    unsigned char block[64 * 1024];
-    for (;;) {
-        const ssize_t n = read(in.get(), block, sizeof block);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::strerror(errno);
-        if (n == 0)
-            break;
-        if (WriteAll(out.get(), block, static_cast<size_t>(n)) != n)
-            return std::strerror(errno);
-    }
-    if (out.release() != 0)
-        return std::strerror(errno);
-    return nullptr;
+    const char* why = CopyData(in.get(), out.get());
+    if (!why && out.release() != 0)
+        why = std::strerror(errno);
+    // A script checks a copy by finding the file: a half-written one must
+    // not be there. Only a regular file is removed, never a device node.
+    if (why && S_ISREG(outStat.st_mode))
+        unlink(target.c_str());
+    return why;
 }
 
 void CopyOneFile(const char* src, const char* dst) noexcept

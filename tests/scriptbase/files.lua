@@ -152,6 +152,39 @@ T.run({
     FreeBuffer(h)
   end},
 
+  {"a file size limit: LFwrite answers the full count, CopyFile leaves no half copy",
+   function(dir)
+    T.writefile(dir .. "/src.bin", string.rep("s", 100000))
+    -- 8 blocks of 512 bytes may be written; beyond that write fails.
+    local out, err, ok = T.child(dir, [[
+      local dir = "]] .. dir .. [["
+      local h = MallocBuffer(8192)
+      Memset(h, 0x5A, 8192)
+      local fd = LFopen(dir .. "/big.bin", 2)
+      local first = LFwrite(fd, h, 8192)
+      local second = LFwrite(fd, h, 16)
+      LFclose(fd)
+      io.stdout:write(tostring(first), " ", tostring(second))
+      CopyFile(dir .. "/src.bin", dir .. "/copy.bin")
+    ]], "trap '' XFSZ; ulimit -f 8;")
+    T.truthy(ok, "child ran: " .. tostring(err))
+    T.eq(out, "8192 nil", "partial write answers the amount asked for, a refused one nil")
+    T.eq(#T.readfile(dir .. "/big.bin"), 4096, "bytes that reached the file")
+    T.truthy(not T.readfile(dir .. "/copy.bin"), "failed copy removed")
+    T.truthy(err:find("./filefun @ %d+, CopyFile .*/src.bin to .*/copy.bin: File too large\n$"),
+      "reason logged: " .. err)
+  end},
+
+  {"fclose of a null handle flushes every output stream", function(dir)
+    local path = dir .. "/pending.txt"
+    local f = assert(io.open(path, "w"))
+    f:write("pending")
+    T.eq(T.readfile(path), "", "still in the stream's buffer")
+    fclose(fopen(dir .. "/missing", "r"))
+    T.eq(T.readfile(path), "pending", "flushed")
+    f:close()
+  end},
+
   {"DeleteFile", function(dir)
     local path = dir .. "/gone.txt"
     T.writefile(path, "x")

@@ -71,11 +71,13 @@ end
 
 -- Runs `code` in a fresh interpreter (same working directory) after the
 -- library was registered there; returns stdout, stderr and whether the
--- child ended well.
-function T.child(dir, code)
+-- child ended well. `setup` is shell text run before it (limits, traps);
+-- `interpreter` replaces the one running this script.
+function T.child(dir, code, setup, interpreter)
   local script = dir .. "/child.lua"
   T.writefile(script, 'assert(package.loadlib("./scriptbase.dll", "l_RegAllFun"))()\n' .. code)
-  local status = os.execute(string.format("'%s' '%s' >'%s/out' 2>'%s/err'", arg[-1], script, dir, dir))
+  local status = os.execute(string.format("%s '%s' '%s' >'%s/out' 2>'%s/err'", setup or "",
+    interpreter or arg[-1], script, dir, dir))
   return T.readfile(dir .. "/out"), T.readfile(dir .. "/err"), status == 0
 end
 
