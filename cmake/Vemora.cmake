@@ -1,8 +1,9 @@
-# vemora_add_module(<target> <file name> SOURCES ...)
+# vemora_add_module(<target> <file name> SOURCES ... [EXPORTS <list>])
 # Builds a shared library that lands in build/bin/ under the exact file name
 # the program looks for ("usbwire.dll", "VemoProc.Plg"), without "lib" or ".so".
+# EXPORTS names the library's contract list (see vemora_limit_exports).
 function(vemora_add_module target file_name)
-  cmake_parse_arguments(ARG "" "" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "EXPORTS" "SOURCES" ${ARGN})
   add_library(${target} MODULE ${ARG_SOURCES})
   get_filename_component(stem ${file_name} NAME_WLE)
   get_filename_component(ext ${file_name} LAST_EXT)
@@ -10,7 +11,54 @@ function(vemora_add_module target file_name)
     PREFIX ""
     OUTPUT_NAME ${stem}
     SUFFIX ${ext})
-  target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  # Nothing of a static archive linked in (vemora_base) is ever exported.
+  target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
+  if(ARG_EXPORTS)
+    vemora_limit_exports(${target} "${file_name}" ${ARG_EXPORTS})
+  endif()
+endfunction()
+
+# vemora_limit_exports(<target> <file name> <list>)
+# Hidden visibility still lets the std:: templates a library instantiates
+# into its dynamic symbol table, so the contract is enforced at link time:
+# a version script made from <list> exports exactly the names listed there.
+# The list has one name a line ('#' starts a comment): plain C names, and
+# demangled C++ names for the classes a library deliberately exports, where
+# "Class::*" stands for all of a class's members and names with a space
+# ("vtable for Class") are taken as they are. With the tests on, the test
+# "exports.<file name>" checks the built file against the same list.
+function(vemora_limit_exports target file_name list)
+  get_filename_component(list ${list} ABSOLUTE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list})
+  file(STRINGS ${list} lines)
+  set(c_names "")
+  set(cxx_names "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "#.*" "" line "${line}")
+    string(STRIP "${line}" line)
+    if(line STREQUAL "")
+      continue()
+    elseif(line MATCHES " ")
+      string(APPEND cxx_names "      \"${line}\";\n")
+    elseif(line MATCHES "::")
+      string(APPEND cxx_names "      ${line};\n")
+    else()
+      string(APPEND c_names "    ${line};\n")
+    endif()
+  endforeach()
+  set(script "{\n  global:\n${c_names}")
+  if(cxx_names)
+    string(APPEND script "    extern \"C++\" {\n${cxx_names}    };\n")
+  endif()
+  string(APPEND script "  local: *;\n};\n")
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.exports.map)
+  file(CONFIGURE OUTPUT ${map} CONTENT "${script}" @ONLY)
+  target_link_options(${target} PRIVATE -Wl,--version-script=${map})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
+  if(VEMORA_TESTS)
+    add_test(NAME exports.${file_name}
+      COMMAND ${CMAKE_SOURCE_DIR}/tools/check-exports.sh $<TARGET_FILE:${target}> ${list})
+  endif()
 endfunction()
 
 # vemora_add_lua_test(<name> <script> [ARGS ...])
