@@ -6,6 +6,7 @@
 #include "ModulePath.h"
 
 #include <cstring>
+#include <new>
 #include <unistd.h>
 
 namespace {
@@ -19,13 +20,27 @@ const char* FileNameOf(const char* path)
 }
 
 // The running program's directory with a trailing "/" into dir
-// (MAX_PATH_LEN bytes); "./" when the program's path cannot be read.
-void ModuleDirectory(char* dir)
+// (MAX_PATH_LEN bytes). False when the program's path cannot be read or
+// does not fit: a cut or stand-in directory would name some other place.
+bool ModuleDirectory(char* dir)
 {
     char path[MAX_PATH_LEN];
     ZeroBuffer(path, sizeof path);
-    ReadExePath(path, sizeof path);
+    if (ReadExePath(path, sizeof path) == 0)
+        return false;
     GetDirectoryFromPath(path, dir);
+    return true;
+}
+
+// No exception may leave an exported function: a string that cannot be
+// allocated comes back empty.
+CBCString TextOrEmpty(const char* text) noexcept
+{
+    try {
+        return CBCString(text);
+    } catch (const std::bad_alloc&) {
+        return CBCString();
+    }
 }
 
 } // namespace
@@ -45,19 +60,21 @@ void GetDirectoryFromPath(const char* path, char* out)
 CBCString GetModulePath()
 {
     char dir[MAX_PATH_LEN];
-    ModuleDirectory(dir);
-    return CBCString(dir);
+    return ModuleDirectory(dir) ? TextOrEmpty(dir) : CBCString();
 }
 
 CBCString GetFileNameFromPath(const char* path, bool slash)
 {
-    return CBCString(slash ? FileNameOf(path) : "");
+    return TextOrEmpty(slash ? FileNameOf(path) : "");
 }
 
 int l_GetExecPath(lua_State* L)
 {
     char dir[MAX_PATH_LEN];
-    ModuleDirectory(dir);
+    if (!ModuleDirectory(dir))
+        return luaL_error(L,
+            "GetExecPath: the program's path is unreadable or longer than %d characters",
+            MAX_PATH_LEN - 1);
     lua_pushstring(L, dir);
     return 1;
 }

@@ -85,7 +85,10 @@ VEMORA_EXPORT unsigned int AddSum(unsigned char* data, unsigned int length, unsi
 // (high << 32) | low.
 VEMORA_EXPORT long long Get64bitLen(unsigned int low, unsigned int high);
 VEMORA_EXPORT void Get32BitLen(long long value, unsigned int& low, unsigned int& high);
-// The running program's directory with a trailing "/".
+// The running program's directory with a trailing "/"; "" when the
+// program's path is unreadable or longer than 259 characters. The two
+// functions that hand out a CBCString throw nothing: when memory is short
+// their text is "".
 VEMORA_EXPORT CBCString GetModulePath();
 // Directory part of path, up to and including its last "/", into out; "./"
 // when the path has no "/". out holds strlen(path) + 1 bytes and at least 3.

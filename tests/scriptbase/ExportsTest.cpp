@@ -3,12 +3,41 @@
 #include "BCString.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <lua.hpp>
+#include <new>
 #include <string>
 #include <unistd.h>
+
+namespace {
+
+// Set by a test to make array allocations fail, as on an exhausted heap;
+// the library's strings are allocated with new[].
+thread_local bool t_refuseArrays = false;
+
+} // namespace
+
+void* operator new[](std::size_t size)
+{
+    if (t_refuseArrays)
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -113,6 +142,26 @@ TEST_F(ScriptBase, ModulePathIsTheProgramDirectory)
     expected.erase(expected.rfind('/') + 1);
     const CBCString path = Get<ModulePathFn>("GetModulePath")();
     EXPECT_EQ(std::string(path), expected);
+}
+
+TEST_F(ScriptBase, StringResultsThrowNothingWhenMemoryIsShort)
+{
+    auto* name = Get<FileNameFn>("GetFileNameFromPath");
+    auto* module = Get<ModulePathFn>("GetModulePath");
+    bool threw = false;
+    bool empty = false;
+    t_refuseArrays = true;
+    try {
+        const CBCString file = name("images/board.img", true);
+        const CBCString dir = module();
+        empty = file.IsEmpty() && dir.IsEmpty();
+    } catch (...) {
+        threw = true;
+    }
+    t_refuseArrays = false;
+    EXPECT_FALSE(threw);
+    EXPECT_TRUE(empty);
+    EXPECT_STREQ(name("images/board.img", true), "board.img");
 }
 
 TEST_F(ScriptBase, MidBufferOffsetsAndRefusesNull)

@@ -34,6 +34,18 @@ T.run({
     expect_only(names, {"MidBuffer", "l_MidBuffer"})
   end},
 
+  {"l_RegAllFun defines them in its order", function()
+    local names = all({MISC, PATHS, BUFFERS, FILES})
+    local saved, order = {}, {}
+    for _, n in ipairs(names) do saved[n] = _G[n]; _G[n] = nil end
+    setmetatable(_G, {__newindex = function(t, k, v) order[#order + 1] = k; rawset(t, k, v) end})
+    local ok, err = pcall(T.register)
+    setmetatable(_G, nil)
+    for _, n in ipairs(names) do _G[n] = saved[n] end
+    assert(ok, err)
+    T.eq(table.concat(order, " "), table.concat(names, " "), "definition order")
+  end},
+
   {"each registration entry on its own", function()
     local names = all({MISC, PATHS, BUFFERS, FILES})
     local saved = {}
@@ -136,6 +148,21 @@ T.run({
     SetCurrentDirectory(BIN)
     T.eq(GetCurrentDirectory(), BIN, "back")
     T.raises("string expected", function() SetCurrentDirectory(nil) end)
+  end},
+
+  {"GetExecPath refuses a program path longer than 259 characters", function(dir)
+    local deep = dir .. "/" .. string.rep("p", 200) .. "/" .. string.rep("q", 60)
+    os.execute("mkdir -p '" .. deep .. "'")
+    local lua = deep .. "/lua"
+    os.execute("cp \"$(readlink -f \"$(command -v '" .. arg[-1] .. "')\")\" '" .. lua .. "'")
+    T.truthy(#lua > 259, "interpreter path length")
+    local out, err, ok = T.child(dir, [[
+      local ok, why = pcall(GetExecPath)
+      io.stdout:write(tostring(ok), "|", tostring(why))
+    ]], nil, lua)
+    T.truthy(ok, "child ran: " .. tostring(err))
+    T.eq(out, "false|GetExecPath: the program's path is unreadable or longer than 259 characters",
+      "refused instead of naming some other directory")
   end},
 
   {"GetFileNameFromPath", function()
