@@ -161,6 +161,37 @@ TEST_F(Image, ExtractionFailures)
     EXPECT_EQ(0u, log.out().find("\npcall FAILED no item UPFLYTLS in " + image + " 2 307\n"));
 }
 
+TEST_F(Image, GuardedGlobalsWithoutTheFunction)
+{
+    // A script that guards against undeclared globals makes the lookup of the
+    // missing function raise: a refused image, not the end of the process.
+    WriteFile(dir / "imgdec_fun.lua",
+        "setmetatable(_G, { __index = function(_, k) error('undeclared ' .. k, 0) end })\n");
+    Ready();
+    CapturedLog log;
+    EXPECT_EQ(309u, CALL(LoadTools));
+    log.Take();
+    EXPECT_EQ(0u, log.out().find("\npcall FAILED undeclared Img_DownItemToLocal 2 307\n"))
+        << log.out();
+    EXPECT_EQ(0, lua_gettop(CALL(GetLuaState)));
+}
+
+TEST_F(Image, ChunkResultsDoNotPileUp)
+{
+    WriteFile(dir / "imgdec_fun.lua", ReadFile(ScriptPath("imgdec_copy.lua")) + "return 1, 2, 3\n");
+    WriteFile(image, ReadFile(ScriptPath("tools_true.lua")) + "return Tools, 4, 5\n");
+    Ready();
+    lua_State* L = CALL(GetLuaState);
+    EXPECT_EQ(0, lua_gettop(L));
+    for (int load = 0; load < 3; ++load) {
+        ASSERT_EQ(0u, CALL(LoadTools));
+        EXPECT_EQ(0, lua_gettop(L)) << "after load " << load;
+    }
+    _tag_TOOL_INIT_PARA para {};
+    EXPECT_EQ(0u, CALL(GetToolIF)->Init(L, &para));
+    EXPECT_EQ(0, lua_gettop(L));
+}
+
 TEST_F(Image, ToolScriptFailures)
 {
     Ready();

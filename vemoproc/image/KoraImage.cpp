@@ -31,6 +31,38 @@ bool WorkFilePath(const char* dir, const char* name, char (&path)[MAX_PATH_LEN])
     return length > 0 && length < MAX_PATH_LEN;
 }
 
+// What CallDownItem hands to the image-access script.
+struct ItemRequest {
+    const char* imagePath;
+    const char* localPath;
+};
+
+// Runs inside lua_cpcall: looking the function up may run a metamethod of the
+// globals table (a script guarding against undeclared globals), which must
+// raise into the result, not end the process.
+int CallDownItem(lua_State* L)
+{
+    const auto* request = static_cast<const ItemRequest*>(lua_touserdata(L, 1));
+    lua_getfield(L, LUA_GLOBALSINDEX, "Img_DownItemToLocal");
+    lua_pushstring(L, request->imagePath);
+    lua_pushstring(L, "UPFLYTLS");
+    lua_pushstring(L, "xxxxxxxxxxxxxxxx");
+    lua_pushstring(L, request->localPath);
+    lua_call(L, 4, 0);
+    return 0;
+}
+
+// Runs a loaded chunk and drops whatever it returns, so that nothing piles up
+// on the state's stack between calls; the status of lua_pcall.
+int RunChunk(lua_State* L)
+{
+    const int base = lua_gettop(L) - 1;
+    const int status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    if (status == 0)
+        lua_settop(L, base);
+    return status;
+}
+
 } // namespace
 
 KoraImage::KoraImage()
@@ -125,7 +157,7 @@ lua_State* KoraImage::GetLuaInstant()
         CloseLua();
         return nullptr;
     }
-    if (lua_pcall(m_pLua, 0, LUA_MULTRET, 0) != 0) {
+    if (RunChunk(m_pLua) != 0) {
         PyrraDebug::DebugMsg("lua_pcall imgdec_fun Failed %s\n", LuaErrorText(m_pLua));
         CloseLua();
         return nullptr;
@@ -168,12 +200,8 @@ unsigned int KoraImage::GetToolsFromImage(const char* imagePath, const char* loc
         PyrraDebug::DebugMsg("%s @ %d no image script state\n", kSourceName, __LINE__);
         return 305;
     }
-    lua_getfield(m_pLua, LUA_GLOBALSINDEX, "Img_DownItemToLocal");
-    lua_pushstring(m_pLua, imagePath);
-    lua_pushstring(m_pLua, "UPFLYTLS");
-    lua_pushstring(m_pLua, "xxxxxxxxxxxxxxxx");
-    lua_pushstring(m_pLua, localPath);
-    const int status = lua_pcall(m_pLua, 4, 0, 0);
+    ItemRequest request {imagePath, localPath};
+    const int status = lua_cpcall(m_pLua, CallDownItem, &request);
     if (status != 0) {
         char text[MAX_PATH_LEN];
         std::snprintf(
@@ -200,7 +228,7 @@ unsigned int KoraImage::LoadToolsPlug()
         lua_pop(m_pLua, 1);
         return 243;
     }
-    const int status = lua_pcall(m_pLua, 0, LUA_MULTRET, 0);
+    const int status = RunChunk(m_pLua);
     if (status != 0) {
         char text[MAX_PATH_LEN];
         std::snprintf(
