@@ -6,6 +6,7 @@
 #include "stage/stage_buffer.h"
 
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -24,6 +25,16 @@ std::vector<uint8_t> FreshPrivateData(size_t size)
     std::vector<uint8_t> bytes(size, 0);
     memset(bytes.data(), 0xCC, 4);
     return bytes;
+}
+
+// Descriptors the process holds: a node left open by a cycle shows here.
+size_t OpenDescriptors()
+{
+    size_t count = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd");
+         it != std::filesystem::directory_iterator(); ++it)
+        ++count;
+    return count;
 }
 
 using StageBuffer = BoardTest;
@@ -144,6 +155,104 @@ TEST_F(StageBuffer, WriteSizeIsCheckedAgainstTheAreaBeforeAnyTransfer)
     EXPECT_EQ(PLG(SetFelPrivateData)(&fex, Node().c_str(), block.data(), 256), -1);
     EXPECT_EQ(PLG(SetFelPrivateData)(&fex, Node().c_str(), block.data(), 128), 0);
     EXPECT_EQ(board->PrivateData(), std::vector<uint8_t>(block.begin(), block.begin() + 128));
+}
+
+TEST_F(StageBuffer, AnAreaOf2To32BytesOrMoreRefusesTheWriteBeforeAnyTransfer)
+{
+    for (uint8_t log2 : {32, 40, 255}) {
+        SCOPED_TRACE(int(log2));
+        auto options = FastOptions();
+        options.verify_data_length_log2_override = log2;
+        ASSERT_NO_FATAL_FAILURE(Replug(options));
+        auto data = Pattern(256, 14);
+        CaptureOutput out(stdout);
+        EXPECT_EQ(PLG(SetFelPrivateData)(&fex, Node().c_str(), data.data(), 256), -1);
+        EXPECT_EQ(PLG(SetFesPrivateData)(&fex, Node().c_str(), data.data(), 1), -1);
+        const std::string n = std::to_string(log2);
+        EXPECT_EQ(out.Text(),
+            "PANIC : SetFelPrivateData() : bad data_length_log2 " + n
+                + ",fail\n"
+                  "PANIC : SetFesPrivateData() : bad data_length_log2 "
+                + n + ",fail\n");
+        auto sent = board->Commands();
+        EXPECT_EQ(sent.size(), 2u);
+        EXPECT_FALSE(AnyTransfer(sent));
+        EXPECT_EQ(board->PrivateData(), FreshPrivateData(256));
+
+        // Reads do not size the area.
+        std::vector<uint8_t> buf(256);
+        EXPECT_EQ(PLG(GetFelPrivateData)(&fex, Node().c_str(), buf.data(), 256), 0);
+    }
+
+    // 31 still names an area a 32-bit device can hold.
+    auto options = FastOptions();
+    options.verify_data_length_log2_override = 31;
+    ASSERT_NO_FATAL_FAILURE(Replug(options));
+    auto data = Pattern(256, 15);
+    EXPECT_EQ(PLG(SetFelPrivateData)(&fex, Node().c_str(), data.data(), 256), 0);
+    EXPECT_EQ(board->PrivateData(), data);
+}
+
+TEST_F(StageBuffer, FailedTransfersAreLoggedAndNothingIsWritten)
+{
+    auto options = FastOptions();
+    // Verify is the first command of each cycle, the transfer the second.
+    for (uint64_t at : {2, 4})
+        for (simdev::Stage stage : {simdev::Stage::Fel, simdev::Stage::Fes})
+            options.faults.push_back({simdev::Fault::FexStatusFail, at, stage});
+    ASSERT_NO_FATAL_FAILURE(Replug(options));
+    std::vector<uint8_t> buf(256);
+    auto data = Pattern(256, 16);
+
+    CaptureOutput fel(stdout);
+    EXPECT_EQ(PLG(GetFelPrivateData)(&fex, Node().c_str(), buf.data(), 256), -1);
+    EXPECT_EQ(PLG(SetFelPrivateData)(&fex, Node().c_str(), data.data(), 256), -1);
+    std::string text = fel.Text();
+    EXPECT_NE(text.find("PANIC : GetFelPrivateData() : run fel_up cmd ,fail\n"), std::string::npos);
+    EXPECT_NE(
+        text.find("PANIC : SetFelPrivateData() : run fel_down cmd ,fail\n"), std::string::npos);
+    EXPECT_EQ(board->PrivateData(), FreshPrivateData(256));
+
+    ASSERT_NO_FATAL_FAILURE(BringToFes());
+    CaptureOutput fes(stdout);
+    EXPECT_EQ(PLG(GetFesPrivateData)(&fex, Node().c_str(), buf.data(), 256), -1);
+    EXPECT_EQ(PLG(SetFesPrivateData)(&fex, Node().c_str(), data.data(), 256), -1);
+    text = fes.Text();
+    EXPECT_NE(text.find("PANIC : GetFesPrivateData() : run fes_up cmd ,fail\n"), std::string::npos);
+    EXPECT_NE(
+        text.find("PANIC : SetFesPrivateData() : run fes_down cmd ,fail\n"), std::string::npos);
+    EXPECT_EQ(board->PrivateData(), FreshPrivateData(256));
+}
+
+TEST_F(StageBuffer, EveryCycleClosesItsNodeWhereverItEnds)
+{
+    auto options = FastOptions();
+    options.faults.push_back({simdev::Fault::BadVerifyMagic, 1});
+    options.faults.push_back({simdev::Fault::BadVerifyMagic, 2});
+    options.faults.push_back({simdev::Fault::FexStatusFail, 4});
+    ASSERT_NO_FATAL_FAILURE(Replug(options));
+    std::vector<uint8_t> buf(512);
+    unsigned stage = 0;
+
+    const size_t before = OpenDescriptors();
+    // Verify refused (commands 1 and 2), then the transfer (4) after a good one.
+    EXPECT_EQ(PLG(GetCurrentStage)(&fex, Node().c_str(), &stage), 141);
+    EXPECT_EQ(PLG(SetFelPrivateData)(&fex, Node().c_str(), buf.data(), 256), -1);
+    EXPECT_EQ(PLG(GetFelPrivateData)(&fex, Node().c_str(), buf.data(), 256), -1);
+    // Too big, wrong mode, and the good ends.
+    EXPECT_EQ(PLG(SetFelPrivateData)(&fex, Node().c_str(), buf.data(), 512), -1);
+    EXPECT_EQ(PLG(GetFesPrivateData)(&fex, Node().c_str(), buf.data(), 256), -1);
+    EXPECT_EQ(PLG(GetCurrentStage)(&fex, Node().c_str(), &stage), 0);
+    EXPECT_EQ(PLG(SetFelPrivateData)(&fex, Node().c_str(), buf.data(), 256), 0);
+    EXPECT_EQ(OpenDescriptors(), before);
+
+    options = FastOptions();
+    options.stage_mode_override = 3;
+    ASSERT_NO_FATAL_FAILURE(Replug(options));
+    const size_t odd = OpenDescriptors();
+    EXPECT_EQ(PLG(GetCurrentStage)(&fex, Node().c_str(), &stage), 153);
+    EXPECT_EQ(PLG(GetFelPrivateData)(&fex, Node().c_str(), buf.data(), 256), -1);
+    EXPECT_EQ(OpenDescriptors(), odd);
 }
 
 TEST_F(StageBuffer, ReadsCheckTheModeWithoutAnyTransfer)

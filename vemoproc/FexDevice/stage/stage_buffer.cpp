@@ -71,23 +71,43 @@ const char* WriteName(Stage stage)
     return stage == Stage::Fel ? "SetFelPrivateData" : "SetFesPrivateData";
 }
 
+// The start of a private-data cycle: arguments, open, verify. False when the
+// cycle ends here (logged); the node's owner then closes it.
+bool StartCycle(const char* name, tag_EFEX_IF* efex_if, const char* path, const void* buf,
+    RawNode& node, tag_VERIFY_DEV_DATA& verify)
+{
+    if (efex_if == nullptr || path == nullptr || buf == nullptr) {
+        PyrraDebug::DebugMsg("PANIC : %s() : input == NULL\n", name);
+        return false;
+    }
+    if (node.Open(path) != 0) {
+        PyrraDebug::DebugMsg("PANIC : %s() : open raw dev fail\n", name);
+        return false;
+    }
+    if (cmd_common_verify_dev(node.Handle(), efex_if, &verify) != 0) {
+        PyrraDebug::DebugMsg("PANIC : %s() : run verify dev cmd ,fail\n", name);
+        return false;
+    }
+    return true;
+}
+
+// The regular end of a private-data cycle: 0, or -1 when the close fails.
+int EndCycle(const char* name, RawNode& node)
+{
+    if (!node.Close()) {
+        PyrraDebug::DebugMsg("PANIC : %s() : close raw dev fail\n", name);
+        return -1;
+    }
+    return 0;
+}
+
 int ReadPrivateData(Stage stage, tag_EFEX_IF* efex_if, const char* path, void* buf, unsigned len)
 {
     const char* name = ReadName(stage);
-    if (path == nullptr || buf == nullptr || efex_if == nullptr) {
-        PyrraDebug::DebugMsg("PANIC : %s() : input == NULL\n", name);
-        return -1;
-    }
     RawNode node(efex_if);
-    if (node.Open(path) != 0) {
-        PyrraDebug::DebugMsg("PANIC : %s() : open raw dev fail\n", name);
-        return -1;
-    }
     tag_VERIFY_DEV_DATA verify {};
-    if (cmd_common_verify_dev(node.Handle(), efex_if, &verify) != 0) {
-        PyrraDebug::DebugMsg("PANIC : %s() : run verify dev cmd ,fail\n", name);
+    if (!StartCycle(name, efex_if, path, buf, node, verify))
         return -1;
-    }
 
     const uint16_t wanted = stage == Stage::Fel ? STAGE_MODE_FEL : STAGE_MODE_FES;
     if (verify.stage_mode != wanted) {
@@ -110,37 +130,22 @@ int ReadPrivateData(Stage stage, tag_EFEX_IF* efex_if, const char* path, void* b
         PyrraDebug::DebugMsg("PANIC : %s() : run fes_up cmd ,fail\n", name);
         return -1;
     }
-
-    if (!node.Close()) {
-        PyrraDebug::DebugMsg("PANIC : %s() : close raw dev fail\n", name);
-        return -1;
-    }
-    return 0;
+    return EndCycle(name, node);
 }
 
 int WritePrivateData(Stage stage, tag_EFEX_IF* efex_if, const char* path, void* buf, unsigned len)
 {
     const char* name = WriteName(stage);
-    if (efex_if == nullptr || path == nullptr || buf == nullptr) {
-        PyrraDebug::DebugMsg("PANIC : %s() : input == NULL\n", name);
-        return -1;
-    }
     RawNode node(efex_if);
-    if (node.Open(path) != 0) {
-        PyrraDebug::DebugMsg("PANIC : %s() : open raw dev fail\n", name);
-        return -1;
-    }
     tag_VERIFY_DEV_DATA verify {};
-    if (cmd_common_verify_dev(node.Handle(), efex_if, &verify) != 0) {
-        PyrraDebug::DebugMsg("PANIC : %s() : run verify dev cmd ,fail\n", name);
+    if (!StartCycle(name, efex_if, path, buf, node, verify))
         return -1;
-    }
 
     // An area of 2^32 bytes or more cannot be described by a 32-bit address:
     // the answer is malformed.
     if (verify.data_length_log2 > 31) {
-        PyrraDebug::DebugMsg(
-            "PANIC : %s() : bad data_length_log2 %u,fail\n", name, verify.data_length_log2);
+        PyrraDebug::DebugMsg("PANIC : %s() : bad data_length_log2 %u,fail\n", name,
+            static_cast<unsigned>(verify.data_length_log2));
         return -1;
     }
     const unsigned capacity = 1u << verify.data_length_log2;
@@ -160,12 +165,7 @@ int WritePrivateData(Stage stage, tag_EFEX_IF* efex_if, const char* path, void* 
         PyrraDebug::DebugMsg("PANIC : %s() : run fes_down cmd ,fail\n", name);
         return -1;
     }
-
-    if (!node.Close()) {
-        PyrraDebug::DebugMsg("PANIC : %s() : close raw dev fail\n", name);
-        return -1;
-    }
-    return 0;
+    return EndCycle(name, node);
 }
 
 } // namespace
