@@ -280,6 +280,28 @@ TEST_F(FexCmd, FesTransferRefusalsSendNothing)
     EXPECT_EQ(CommandCount(), before);
 }
 
+TEST_F(FexCmd, FesTransferFailingMidwayKeepsTheEarlierChunksAndStops)
+{
+    auto options = FastOptions();
+    options.faults.push_back({simdev::Fault::FexStatusFail, 2, Stage::Fes});
+    ASSERT_NO_FATAL_FAILURE(Replug(options));
+    ASSERT_NO_FATAL_FAILURE(OpenFesHandle());
+    const std::vector<uint8_t> before_ram = board->ReadRam(kRam, 70000);
+    auto data = Pattern(70000, 6);
+    size_t before = CommandCount();
+    CaptureOutput err(stderr);
+    EXPECT_EQ(
+        PLG(cmd_fes_down)(&fex, raw->ref(), data.data(), DeviceAddr(kRam), 70000, 0, 0, 0), -1);
+    EXPECT_NE(err.Text().find("PANIC : cmd_fes_down() : run fail \n"), std::string::npos);
+    auto chunks = FesChunks(CommandsSince(*board, before));
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[1].address, kRam + 32768);
+    EXPECT_EQ(
+        board->ReadRam(kRam, 32768), std::vector<uint8_t>(data.begin(), data.begin() + 32768));
+    EXPECT_EQ(board->ReadRam(kRam + 32768, 70000 - 32768),
+        std::vector<uint8_t>(before_ram.begin() + 32768, before_ram.end()));
+}
+
 TEST_F(FexCmd, FesRunCarriesAddressRunByteAndParameters)
 {
     ASSERT_NO_FATAL_FAILURE(OpenFesHandle());

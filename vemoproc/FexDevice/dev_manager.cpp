@@ -22,6 +22,15 @@ bool IsDeviceKind(unsigned kind)
     return kind == EFEX_DEV_FEL || kind == EFEX_DEV_FES;
 }
 
+// The public stage operations pass the result on and add their own line when
+// it is a failure.
+int NoteFailure(int ret, const char* line)
+{
+    if (ret != 0)
+        PyrraDebug::DebugMsg("%s", line);
+    return ret;
+}
+
 } // namespace
 
 int dev_manager_open_raw_dev(tag_EFEX_IF* efex_if, char* path, void** handle)
@@ -120,32 +129,24 @@ int _dev_manager_close_efex_dev(tag_TOOL_THREAD_PARA* para, unsigned kind)
 
 int dev_manager_open_fel_dev(tag_TOOL_THREAD_PARA* para)
 {
-    int ret = _dev_manager_open_efex_dev(para, EFEX_DEV_FEL);
-    if (ret != 0)
-        PyrraDebug::DebugMsg("INFO : dev_manager_open_fel_dev() : open fel fail\n");
-    return ret;
+    return NoteFailure(_dev_manager_open_efex_dev(para, EFEX_DEV_FEL),
+        "INFO : dev_manager_open_fel_dev() : open fel fail\n");
 }
 
 int dev_manager_close_fel_dev(tag_TOOL_THREAD_PARA* para)
 {
-    int ret = _dev_manager_close_efex_dev(para, EFEX_DEV_FEL);
-    if (ret != 0)
-        PyrraDebug::DebugMsg("INFO : dev_manager_close_fel_dev() : open fel fail\n");
-    return ret;
+    return NoteFailure(_dev_manager_close_efex_dev(para, EFEX_DEV_FEL),
+        "INFO : dev_manager_close_fel_dev() : open fel fail\n");
 }
 
 int dev_manager_open_fes_dev(tag_TOOL_THREAD_PARA* para)
 {
-    int ret = _dev_manager_open_efex_dev(para, EFEX_DEV_FES);
-    if (ret != 0)
-        PyrraDebug::DebugMsg("INFO : dev_manager_open_fes_dev() : open fel fail\n");
-    return ret;
+    return NoteFailure(_dev_manager_open_efex_dev(para, EFEX_DEV_FES),
+        "INFO : dev_manager_open_fes_dev() : open fel fail\n");
 }
 
 int dev_manager_close_fes_dev(tag_TOOL_THREAD_PARA* para)
 {
-    int ret = _dev_manager_close_efex_dev(para, EFEX_DEV_FES);
-    if (ret != 0)
-        PyrraDebug::DebugMsg("INFO : dev_manager_close_fes_dev() : open fel fail\n");
-    return ret;
+    return NoteFailure(_dev_manager_close_efex_dev(para, EFEX_DEV_FES),
+        "INFO : dev_manager_close_fes_dev() : open fel fail\n");
 }
