@@ -73,6 +73,31 @@ bool MayBeNode(int dirfd, const char* path)
     return dirfd == AT_FDCWD || (path && path[0] == '/');
 }
 
+// Every open flavour: a simulated node, or the C library's own call through
+// `slot` (the open-style ones take no directory; AT_FDCWD stands for it).
+int OpenAt(Slot slot, int dirfd, const char* path, int flags, mode_t mode)
+{
+    int fd;
+    if (MayBeNode(dirfd, path) && simdrv::OpenNode(path, flags, fd))
+        return fd;
+    switch (slot) {
+    case kOpenAt:
+    case kOpenAt64:
+        fd = Next<OpenAtFn>(slot)(dirfd, path, flags, mode);
+        break;
+    case kOpen2:
+    case kOpen64_2:
+        fd = Next<Open2Fn>(slot)(path, flags);
+        break;
+    default:
+        fd = Next<OpenFn>(slot)(path, flags, mode);
+        break;
+    }
+    if (fd >= 0)
+        simdrv::ForgetDescriptor(fd);
+    return fd;
+}
+
 } // namespace
 
 namespace simdrv {
@@ -100,10 +125,7 @@ SIMDRV_OVERRIDE int open(const char* path, int flags, ...)
     va_start(args, flags);
     const mode_t mode = TakeMode(flags, args);
     va_end(args);
-    int result;
-    if (simdrv::OpenNode(path, flags, result))
-        return result;
-    return Next<OpenFn>(kOpen)(path, flags, mode);
+    return OpenAt(kOpen, AT_FDCWD, path, flags, mode);
 }
 
 SIMDRV_OVERRIDE int open64(const char* path, int flags, ...)
@@ -112,10 +134,7 @@ SIMDRV_OVERRIDE int open64(const char* path, int flags, ...)
     va_start(args, flags);
     const mode_t mode = TakeMode(flags, args);
     va_end(args);
-    int result;
-    if (simdrv::OpenNode(path, flags, result))
-        return result;
-    return Next<OpenFn>(kOpen64)(path, flags, mode);
+    return OpenAt(kOpen64, AT_FDCWD, path, flags, mode);
 }
 
 SIMDRV_OVERRIDE int openat(int dirfd, const char* path, int flags, ...)
@@ -124,10 +143,7 @@ SIMDRV_OVERRIDE int openat(int dirfd, const char* path, int flags, ...)
     va_start(args, flags);
     const mode_t mode = TakeMode(flags, args);
     va_end(args);
-    int result;
-    if (MayBeNode(dirfd, path) && simdrv::OpenNode(path, flags, result))
-        return result;
-    return Next<OpenAtFn>(kOpenAt)(dirfd, path, flags, mode);
+    return OpenAt(kOpenAt, dirfd, path, flags, mode);
 }
 
 SIMDRV_OVERRIDE int openat64(int dirfd, const char* path, int flags, ...)
@@ -136,26 +152,17 @@ SIMDRV_OVERRIDE int openat64(int dirfd, const char* path, int flags, ...)
     va_start(args, flags);
     const mode_t mode = TakeMode(flags, args);
     va_end(args);
-    int result;
-    if (MayBeNode(dirfd, path) && simdrv::OpenNode(path, flags, result))
-        return result;
-    return Next<OpenAtFn>(kOpenAt64)(dirfd, path, flags, mode);
+    return OpenAt(kOpenAt64, dirfd, path, flags, mode);
 }
 
 SIMDRV_OVERRIDE int __open_2(const char* path, int flags)
 {
-    int result;
-    if (simdrv::OpenNode(path, flags, result))
-        return result;
-    return Next<Open2Fn>(kOpen2)(path, flags);
+    return OpenAt(kOpen2, AT_FDCWD, path, flags, 0);
 }
 
 SIMDRV_OVERRIDE int __open64_2(const char* path, int flags)
 {
-    int result;
-    if (simdrv::OpenNode(path, flags, result))
-        return result;
-    return Next<Open2Fn>(kOpen64_2)(path, flags);
+    return OpenAt(kOpen64_2, AT_FDCWD, path, flags, 0);
 }
 
 SIMDRV_OVERRIDE int close(int fd)

@@ -18,11 +18,28 @@ struct Node {
     bool attached = true; // guarded by Table::lock
 };
 
+// One open of a node. It lives while its descriptor is open and while a
+// request on it is still running, and the model hears Closed() when the last
+// of these ends: as with a driver, whose release runs only after the last
+// request on the file has returned, a close from another thread never ends
+// the session under a running request.
+struct OpenFile {
+    explicit OpenFile(std::shared_ptr<Node> n)
+        : node(std::move(n))
+    {
+    }
+    ~OpenFile() { node->model->Closed(); }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    const std::shared_ptr<Node> node;
+};
+
 struct Table {
     std::mutex lock;
     std::map<std::string, std::shared_ptr<Node>> nodes;
     std::set<std::string> gone; // detached paths: opens fail with ENOENT
-    std::map<int, std::shared_ptr<Node>> descriptors;
+    std::map<int, std::shared_ptr<OpenFile>> descriptors;
 };
 
 // Until a node is attached nothing is simulated, and every call passes
@@ -76,7 +93,7 @@ int OpenDescriptors(const std::string& path)
     std::lock_guard<std::mutex> hold(t.lock);
     int count = 0;
     for (const auto& entry : t.descriptors)
-        count += entry.second->path == path;
+        count += entry.second->node->path == path;
     return count;
 }
 
@@ -96,16 +113,40 @@ bool OpenNode(const char* path, int flags, int& result)
             return true;
         }
         node = it->second;
-        const int fd = NewDescriptor(flags);
-        if (fd < 0) {
-            result = -1;
-            return true;
-        }
-        t.descriptors[fd] = node;
-        result = fd;
     }
+    const int fd = NewDescriptor(flags);
+    if (fd < 0) {
+        result = -1;
+        return true;
+    }
+    // Nobody knows the number before open returns, so the model hears of
+    // the open before anyone can close it.
     node->model->Opened(flags);
+    auto file = std::make_shared<OpenFile>(std::move(node));
+    {
+        std::lock_guard<std::mutex> hold(t.lock);
+        // A number still in the table was closed behind the stand-in's back;
+        // that open ends here, outside the lock.
+        std::swap(t.descriptors[fd], file);
+    }
+    result = fd;
     return true;
+}
+
+void ForgetDescriptor(int fd)
+{
+    if (!g_active.load(std::memory_order_acquire))
+        return;
+    Table& t = GetTable();
+    std::shared_ptr<OpenFile> stale;
+    {
+        std::lock_guard<std::mutex> hold(t.lock);
+        auto it = t.descriptors.find(fd);
+        if (it == t.descriptors.end())
+            return;
+        stale = std::move(it->second);
+        t.descriptors.erase(it);
+    }
 }
 
 bool CloseNode(int fd, int& result)
@@ -113,64 +154,74 @@ bool CloseNode(int fd, int& result)
     if (!g_active.load(std::memory_order_acquire))
         return false;
     Table& t = GetTable();
-    std::shared_ptr<Node> node;
+    std::shared_ptr<OpenFile> file;
     {
         std::lock_guard<std::mutex> hold(t.lock);
         auto it = t.descriptors.find(fd);
         if (it == t.descriptors.end())
             return false;
-        node = std::move(it->second);
+        file = std::move(it->second);
         t.descriptors.erase(it);
     }
     // The number stays taken until here, so no open can reuse it early.
     result = CloseDescriptor(fd);
-    node->model->Closed();
+    const int error = errno;
+    file.reset();
+    errno = error;
     return true;
 }
+
+namespace {
+
+// Checks the record as the driver does and hands the chunk to the model.
+// Returns 0, or -1 with errno set.
+int Serve(DeviceModel& model, unsigned long request, const void* argument)
+{
+    // The kernel takes the request number as 32 bits, so a number that was
+    // sign-extended on its way through an int still names the same request.
+    request = static_cast<uint32_t>(request);
+    if (request != kIocSend && request != kIocRecv)
+        return Fail(EINVAL);
+    if (!argument)
+        return Fail(EFAULT);
+    const auto& record = *static_cast<const DrvTransfer*>(argument);
+    const uint32_t limit = request == kIocSend ? kSendChunkMax : kRecvChunkMax;
+    if (record.code != kTransferCode || record.length == 0 || record.length > limit)
+        return Fail(EINVAL);
+    if (record.buffer == 0)
+        return Fail(EFAULT);
+    auto* data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record.buffer));
+    const int error
+        = request == kIocSend ? model.Send(data, record.length) : model.Recv(data, record.length);
+    // A model that breaks its contract with a non-positive error still fails.
+    return error == 0 ? 0 : Fail(error > 0 ? error : EIO);
+}
+
+} // namespace
 
 bool RequestNode(int fd, unsigned long request, void* argument, int& result)
 {
     if (!g_active.load(std::memory_order_acquire))
         return false;
     Table& t = GetTable();
-    std::shared_ptr<DeviceModel> model;
+    std::shared_ptr<OpenFile> file;
     {
         std::lock_guard<std::mutex> hold(t.lock);
         auto it = t.descriptors.find(fd);
         if (it == t.descriptors.end())
             return false;
-        if (!it->second->attached) {
+        if (!it->second->node->attached) {
             result = Fail(ENODEV);
             return true;
         }
-        model = it->second->model;
+        file = it->second;
     }
-    // The kernel takes the request number as 32 bits, so a number that was
-    // sign-extended on its way through an int still names the same request.
-    request = static_cast<uint32_t>(request);
-    if (request != kIocSend && request != kIocRecv) {
-        result = Fail(EINVAL);
-        return true;
-    }
-    if (!argument) {
-        result = Fail(EFAULT);
-        return true;
-    }
-    const auto& record = *static_cast<const DrvTransfer*>(argument);
-    const uint32_t limit = request == kIocSend ? kSendChunkMax : kRecvChunkMax;
-    if (record.code != kTransferCode || record.length == 0 || record.length > limit) {
-        result = Fail(EINVAL);
-        return true;
-    }
-    if (record.buffer == 0) {
-        result = Fail(EFAULT);
-        return true;
-    }
-    auto* data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record.buffer));
-    const int error
-        = request == kIocSend ? model->Send(data, record.length) : model->Recv(data, record.length);
-    // A model that breaks its contract with a non-positive error still fails.
-    result = error == 0 ? 0 : Fail(error > 0 ? error : EIO);
+    result = Serve(*file->node->model, request, argument);
+    // If the descriptor was closed meanwhile, its session ends here; the
+    // request's own result and errno stand.
+    const int error = errno;
+    file.reset();
+    errno = error;
     return true;
 }
 

@@ -12,8 +12,16 @@
 //
 // What is intercepted: open, open64, openat, openat64, __open_2, __open64_2,
 // close and ioctl, called through the dynamic linker (as any library does).
-// Calls the C library makes internally (fopen, dup, close_range ...) are not
-// seen: a simulated node is meant to be used with open/ioctl/close only.
+// Nothing else is, and calls the C library makes internally (fopen) are not
+// seen either: a simulated node is meant to be used with open/ioctl/close
+// only. In particular:
+// - dup, dup2, dup3 and fcntl(F_DUPFD) give a plain copy of the eventfd: the
+//   driver requests on the copy fail with ENOTTY and the model hears nothing
+//   of it; fcntl's other commands work on the eventfd as on any descriptor.
+// - A simulated descriptor closed some other way (close_range, dup2 onto it)
+//   stays known until its number is handed out again by an open, which then
+//   passes through as usual; until that open, requests on the dead number
+//   still reach the model instead of failing with EBADF.
 //
 // How a simulated node behaves (errors as -1 with errno, as from the driver):
 // - open of an attached path gives a real descriptor of its own (an eventfd),
@@ -26,7 +34,10 @@
 //   then the model is called once with the chunk. Any other request number on
 //   the node is EINVAL (numbers compare on their low 32 bits, as in the
 //   kernel). After DetachNode every request is ENODEV.
-// - close ends the descriptor; the model hears Closed().
+// - close ends the descriptor at once; its number may be reused right away.
+//   The model hears Closed() when the descriptor is closed and no request on
+//   it is still running (a close from another thread during a request: when
+//   that request returns), as a driver's release follows the last request.
 // - A descriptor that is not (or no longer) a simulated one behaves as usual:
 //   closing it twice is EBADF from the C library.
 //

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -35,7 +37,7 @@ public:
     std::vector<int> openFlags;
     int sendError = 0;
     int recvCalls = 0;
-    int closes = 0;
+    std::atomic<int> closes {0}; // may be heard on a requesting thread
 };
 
 int Request(int fd, unsigned long request, uint32_t code, uint32_t length, void* buffer)
@@ -74,7 +76,7 @@ TEST_F(SimDriverTest, OpenGivesRealDescriptorAndModelSeesRequests)
     EXPECT_EQ(model->recvCalls, 2);
 
     EXPECT_EQ(close(fd), 0);
-    EXPECT_EQ(model->closes, 1);
+    EXPECT_EQ(model->closes.load(), 1);
     EXPECT_EQ(simdrv::OpenDescriptors(kPath), 0);
     // The descriptor is gone for real: a second close is the C library's EBADF.
     errno = 0;
@@ -143,7 +145,7 @@ TEST_F(SimDriverTest, DetachedNodeIsGoneAndOpenDescriptorsFailWithNoDevice)
     EXPECT_EQ(open(kPath, O_RDWR), -1);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(close(fd), 0);
-    EXPECT_EQ(model->closes, 1);
+    EXPECT_EQ(model->closes.load(), 1);
 }
 
 TEST_F(SimDriverTest, OtherFilesAndDescriptorsPassThrough)
@@ -157,6 +159,80 @@ TEST_F(SimDriverTest, OtherFilesAndDescriptorsPassThrough)
     EXPECT_EQ(ioctl(fd, simdrv::kIocSend, &pending), -1); // the kernel's answer
     EXPECT_EQ(close(fd), 0);
     EXPECT_TRUE(model->sent.empty());
+}
+
+// A regular file opened on the number of a simulated descriptor that was
+// closed must be the regular file for every call.
+void ExpectPlainFile(int fd, EchoModel& model)
+{
+    char c = 0;
+    EXPECT_EQ(read(fd, &c, 1), 1);
+    uint8_t buf[4] = {};
+    errno = 0;
+    EXPECT_EQ(Request(fd, simdrv::kIocSend, 43, 4, buf), -1);
+    EXPECT_EQ(errno, ENOTTY); // the kernel's answer for a regular file
+    EXPECT_TRUE(model.sent.empty());
+    EXPECT_EQ(close(fd), 0);
+    errno = 0;
+    EXPECT_EQ(close(fd), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST_F(SimDriverTest, ClosedNumberReusedByARegularOpenPassesThrough)
+{
+    const int fd = open(kPath, O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(close(fd), 0);
+    const int reused = open("/proc/self/stat", O_RDONLY); // the lowest free number
+    ASSERT_EQ(reused, fd);
+    ExpectPlainFile(reused, *model);
+    EXPECT_EQ(model->closes.load(), 1);
+}
+
+TEST_F(SimDriverTest, NumberClosedBehindTheStandInsBackIsForgottenWhenReused)
+{
+    // By a regular open: the old descriptor counts as closed.
+    int fd = open(kPath, O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(syscall(SYS_close, fd), 0); // as close_range or dup2 would
+    const int reused = openat(AT_FDCWD, "/proc/self/stat", O_RDONLY);
+    ASSERT_EQ(reused, fd);
+    EXPECT_EQ(simdrv::OpenDescriptors(kPath), 0);
+    EXPECT_EQ(model->closes.load(), 1);
+    ExpectPlainFile(reused, *model);
+
+    // By another open of the node: one descriptor, the new one.
+    fd = open(kPath, O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(syscall(SYS_close, fd), 0);
+    ASSERT_EQ(open(kPath, O_RDWR), fd);
+    EXPECT_EQ(simdrv::OpenDescriptors(kPath), 1);
+    EXPECT_EQ(model->closes.load(), 2);
+    EXPECT_EQ(close(fd), 0);
+    EXPECT_EQ(model->closes.load(), 3);
+}
+
+TEST_F(SimDriverTest, DuplicatesAreNotSimulatedAndLeaveTheOriginalWorking)
+{
+    const int fd = open(kPath, O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(fcntl(fd, F_GETFD), FD_CLOEXEC);
+    EXPECT_EQ(fcntl(fd, F_GETFL) & O_ACCMODE, O_RDWR);
+    const int copies[] = {dup(fd), fcntl(fd, F_DUPFD_CLOEXEC, 0)};
+    uint8_t buf[4] = {1, 2, 3, 4};
+    for (int copy : copies) {
+        ASSERT_GE(copy, 0);
+        errno = 0;
+        EXPECT_EQ(Request(copy, simdrv::kIocSend, 43, 4, buf), -1);
+        EXPECT_EQ(errno, ENOTTY);
+        EXPECT_EQ(close(copy), 0);
+    }
+    EXPECT_TRUE(model->sent.empty());
+    EXPECT_EQ(model->closes.load(), 0);
+    EXPECT_EQ(simdrv::OpenDescriptors(kPath), 1);
+    EXPECT_EQ(Request(fd, simdrv::kIocSend, 43, 4, buf), 0);
+    EXPECT_EQ(model->sent.size(), 4u);
+    EXPECT_EQ(close(fd), 0);
 }
 
 // A model that blocks must not stall requests on other descriptors.
@@ -201,6 +277,38 @@ TEST(SimDriverThreads, BlockingModelDoesNotHoldTheTable)
     close(fast);
     simdrv::DetachNode("/dev/qx_efex_gate");
     simdrv::DetachNode("/dev/qx_efex_other");
+}
+
+TEST(SimDriverThreads, CloseDuringARequestEndsTheSessionWhenTheRequestReturns)
+{
+    auto gate = std::make_shared<GateModel>();
+    simdrv::AttachNode("/dev/qx_efex_gate", gate);
+    const int fd = open("/dev/qx_efex_gate", O_RDWR);
+    ASSERT_GE(fd, 0);
+    uint8_t in[8] = {};
+    int requestResult = -2;
+    std::thread running([&] { requestResult = Request(fd, simdrv::kIocRecv, 43, 8, in); });
+    {
+        std::unique_lock<std::mutex> hold(gate->lock);
+        gate->wake.wait(hold, [&] { return gate->entered; });
+    }
+    // The close itself does not wait for the request, and frees the number.
+    EXPECT_EQ(close(fd), 0);
+    EXPECT_EQ(simdrv::OpenDescriptors("/dev/qx_efex_gate"), 0);
+    EXPECT_EQ(gate->closes.load(), 0) << "session ended under a running request";
+    const int reused = open("/proc/self/stat", O_RDONLY);
+    EXPECT_EQ(reused, fd);
+    ExpectPlainFile(reused, *gate);
+    {
+        std::lock_guard<std::mutex> hold(gate->lock);
+        gate->open = true;
+    }
+    gate->wake.notify_all();
+    running.join();
+    EXPECT_EQ(requestResult, 0);
+    EXPECT_EQ(in[7], 7);
+    EXPECT_EQ(gate->closes.load(), 1);
+    simdrv::DetachNode("/dev/qx_efex_gate");
 }
 
 } // namespace
