@@ -216,6 +216,24 @@ TEST_F(PluginHub, AnotherLibrarysCenterServesTheSamePlugins)
     dlclose(client);
 }
 
+TEST_F(PluginHub, RegistryOutlivesTheLastHandleToTheCenter)
+{
+    ASSERT_EQ(Load("outlive", "testplug_a.dll"), 0);
+    const TestPluginIf* iface = Get("outlive");
+    ASSERT_NE(iface, nullptr);
+
+    // The program and the plug-ins open and close the center on their own;
+    // the last close must not take the registry with it.
+    dlclose(m_library);
+    m_library = dlopen(BinPath("pluginhub.dll").c_str(), RTLD_NOW);
+    ASSERT_NE(m_library, nullptr) << dlerror();
+    auto getMan = reinterpret_cast<PFN_GetPluginMan>(dlsym(m_library, "GetPluginMan"));
+    ASSERT_NE(getMan, nullptr);
+    EXPECT_EQ(getMan(), m_man);
+    m_man = getMan();
+    EXPECT_EQ(Get("outlive"), iface);
+}
+
 TEST_F(PluginHub, APluginMayLoadAnotherWhileBeingLoaded)
 {
     ASSERT_EQ(Load("nested-outer", "testplug_nested.dll"), 0);
