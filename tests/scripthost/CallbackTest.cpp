@@ -153,6 +153,25 @@ TEST_F(Callbacks, ToolsSuspendOutlastsSignals)
     EXPECT_GE(slept, 0.080);
 }
 
+// The manager takes the working directory as the program's directory; one
+// too long for the work-file paths fails the set-up.
+TEST(ProcessManager, InitVemoProcFailsOnAnOverlongDirectory)
+{
+    ScratchDir dir;
+    DeepDirectory(dir.path(), 250);
+    CapturedLog log;
+    EXPECT_EQ(147, Plg().InitVemoProc(nullptr, WindowDouble::Callbacks()));
+    log.Take();
+    EXPECT_EQ(0u, log.err().find("InitialImage Error ./VemoProcMan ")) << log.err();
+    EXPECT_EQ('\n', log.err().back());
+
+    ASSERT_EQ(0, chdir(dir.path().c_str()));
+    WindowDouble::Install();
+    Plg().MsgCallBack(0x40, 0, "done");
+    ASSERT_EQ(1u, WindowDouble::calls.size());
+    ExpectCall(WindowDouble::calls[0], WindowCall::Over, 0, "done");
+}
+
 // A fresh copy of the library, in a namespace of its own, has no window yet.
 TEST(CallbacksBeforeInit, ReachNothingAndAnswerNo)
 {
@@ -170,6 +189,20 @@ TEST(CallbacksBeforeInit, ReachNothingAndAnswerNo)
     auto closeState = reinterpret_cast<void (*)(lua_State*)>(dlsym(fresh, "lua_close"));
     ASSERT_TRUE(msg && box && newState && call && push && toNumber && closeState);
 
+    auto init = reinterpret_cast<int (*)(void*, VemoCallbackFun)>(dlsym(fresh, "InitVemoProc"));
+    ASSERT_NE(nullptr, init);
+    WindowDouble::calls.clear();
+    WindowDouble::answer = 1;
+
+    EXPECT_EQ(nullptr, msg(0x20, 0, "nobody listens"));
+
+    // A failed set-up stores the callbacks but still gives nothing a way in.
+    ScratchDir dir;
+    DeepDirectory(dir.path(), 250);
+    {
+        CapturedLog quiet;
+        EXPECT_EQ(147, init(nullptr, WindowDouble::Callbacks()));
+    }
     EXPECT_EQ(nullptr, msg(0x20, 0, "nobody listens"));
 
     lua_State* L = newState();

@@ -132,6 +132,25 @@ TEST_F(Image, ImageScriptThatCannotRun)
     }
 }
 
+TEST_F(Image, ModuleDirectoryThatIsGone)
+{
+    // "./imgdec_fun.lua" of whatever directory is current must not run in
+    // place of the program's own.
+    const std::string gone = dir / "gone";
+    fs::create_directory(gone);
+    fs::current_path(gone);
+    ASSERT_EQ(0u, CALL(SetModuleDir, "x"));
+    fs::current_path(dir.path());
+    fs::remove(gone);
+    CapturedLog log;
+    EXPECT_EQ(113u, CALL(SetImagePath, image.c_str()));
+    log.Take();
+    EXPECT_EQ(0u, log.out().find("chdir " + gone + " failed: No such file or directory\n"))
+        << log.out();
+    EXPECT_EQ(nullptr, CALL(GetLuaState));
+    EXPECT_EQ("", std::string(CALL(GetImagePath)));
+}
+
 TEST_F(Image, LoadToolsNeedsImageAndDirectory)
 {
     EXPECT_EQ(181u, CALL(LoadTools));
@@ -308,20 +327,6 @@ TEST_F(Image, DestructionRemovesWorkFiles)
         api.RemoveTools(noDirectory.get());
     }
     EXPECT_TRUE(FileExists(toolsFile)) << "without a module directory nothing is removed";
-}
-
-// A directory whose path is exactly `length` characters long, made and entered.
-std::string DeepDirectory(const std::string& base, size_t length)
-{
-    std::string path = base;
-    fs::create_directories(path);
-    while (path.size() < length) {
-        const size_t part = std::min<size_t>(100, length - path.size() - 1);
-        path += "/" + std::string(part, 'd');
-        fs::create_directory(path);
-    }
-    fs::current_path(path);
-    return path;
 }
 
 TEST_F(Image, ModuleDirectoryLengthLimit)

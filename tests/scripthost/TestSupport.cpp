@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,8 +21,10 @@ ScratchDir::ScratchDir()
     char pattern[] = "/tmp/scripthost-XXXXXX";
     const char* made = mkdtemp(pattern);
     if (!made) {
-        ADD_FAILURE() << "mkdtemp failed";
-        return;
+        // Working on in the current directory (build/bin) could delete
+        // files there: stop instead.
+        std::perror("ScratchDir: mkdtemp");
+        std::abort();
     }
     m_path = made;
     fs::current_path(m_path);
@@ -105,6 +108,19 @@ bool FileExists(const std::string& path)
 {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+std::string DeepDirectory(const std::string& base, size_t length)
+{
+    std::string path = base;
+    fs::create_directories(path);
+    while (path.size() < length) {
+        const size_t part = std::min<size_t>(100, length - path.size() - 1);
+        path += "/" + std::string(part, 'd');
+        fs::create_directory(path);
+    }
+    fs::current_path(path);
+    return path;
 }
 
 std::string ScriptPath(const std::string& name)

@@ -50,6 +50,9 @@ private:
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// Makes a directory whose path is exactly `length` characters long below
+// `base` and enters it; returns its path.
+std::string DeepDirectory(const std::string& base, size_t length);
 // A file of tests/scripthost/scripts/.
 std::string ScriptPath(const std::string& name);
 void CopyScript(const std::string& name, const std::string& to);
