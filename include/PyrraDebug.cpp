@@ -1,5 +1,6 @@
 #include "PyrraDebug.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,13 @@ int WriteFormatted(Sink sink, const char* format, va_list args)
         va_end(attempt);
         if (n >= 0 && n < size)
             break;
-        // A negative result gives no size hint (old C libraries): double.
+        // A negative result gives no size hint (old C libraries): double,
+        // but a format that never prints (an unconvertible wide character)
+        // is dropped before the size overflows.
+        if (n < 0 && size > INT_MAX / 2) {
+            std::free(buffer);
+            return 0;
+        }
         size = n < 0 ? size * 2 : n + 1;
         char* grown = static_cast<char*>(std::realloc(buffer, size));
         if (!grown) {

@@ -43,4 +43,13 @@ TEST(PyrraDebug, LongMessagesArePrintedWholeAndReportTheirBuffer)
     EXPECT_EQ(err.Text(), text5000 + "|");
 }
 
+TEST(PyrraDebug, MessageThatCannotBeFormattedIsDropped)
+{
+    // The C locale has no multibyte form for this character: vsnprintf
+    // fails however large the buffer.
+    CaptureOutput out(stdout);
+    EXPECT_EQ(PyrraDebug::DebugMsg("before %ls after", L"\xe9"), 0);
+    EXPECT_EQ(out.Text(), "");
+}
+
 } // namespace
