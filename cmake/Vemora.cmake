@@ -1,3 +1,23 @@
+# With VEMORA_SANITIZE everything is built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and any finding ends the program. A program that
+# is not built so (lua5.1) or that preloads libraries of its own must load the
+# sanitizer runtimes first: VEMORA_SANITIZER_PRELOAD holds them as the start of
+# an LD_PRELOAD list ("a.so:b.so:"), and is empty otherwise.
+set(VEMORA_SANITIZER_PRELOAD "")
+if(VEMORA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+  foreach(runtime libasan.so libubsan.so)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+      OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+      message(FATAL_ERROR "VEMORA_SANITIZE: ${CMAKE_CXX_COMPILER} has no ${runtime}")
+    endif()
+    string(APPEND VEMORA_SANITIZER_PRELOAD "${path}:")
+  endforeach()
+endif()
+
 # vemora_add_module(<target> <file name> SOURCES ... [EXPORTS <list>])
 # Builds a shared library that lands in build/bin/ under the exact file name
 # the program looks for ("usbwire.dll", "VemoProc.Plg"), without "lib" or ".so".
@@ -70,4 +90,7 @@ function(vemora_add_lua_test name script)
   add_test(NAME ${name}
     COMMAND ${LUA51_INTERPRETER} ${script} ${ARG_ARGS}
     WORKING_DIRECTORY ${VEMORA_BIN_DIR})
+  if(VEMORA_SANITIZER_PRELOAD)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "LD_PRELOAD=${VEMORA_SANITIZER_PRELOAD}")
+  endif()
 endfunction()

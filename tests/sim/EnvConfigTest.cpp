@@ -66,11 +66,13 @@ TEST_F(Env, BadValuesAreNamedAndNothingIsGuessed)
     }
 }
 
-// Runs sim_probe for `boards` boards with the simulator preloaded; its output.
+// Runs sim_probe for `boards` boards with the simulator preloaded (after the
+// sanitizer runtimes of a sanitized build, which must come first); its output.
 std::string Probe(const std::string& variables, int boards, int& status)
 {
-    const std::string command = std::string("env LD_PRELOAD=") + SIMDRV_SO + ":" + SIMDEV_SO + " "
-        + variables + " " + SIM_PROBE + " " + USBWIRE_DLL + " " + std::to_string(boards) + " 2>&1";
+    const std::string command = std::string("env LD_PRELOAD=") + SANITIZER_PRELOAD + SIMDRV_SO + ":"
+        + SIMDEV_SO + " " + variables + " " + SIM_PROBE + " " + USBWIRE_DLL + " "
+        + std::to_string(boards) + " 2>&1";
     FILE* probe = popen(command.c_str(), "r");
     if (!probe)
         return "popen failed";
