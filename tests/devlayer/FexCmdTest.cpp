@@ -59,6 +59,27 @@ TEST_F(FexCmd, VerifyFailsOnAWrongMagic)
     EXPECT_EQ(PLG(cmd_common_verify_dev)(nullptr, &fex, &verify), -1);
 }
 
+TEST_F(FexCmd, VerifyChecksTheMagicEvenWhenTheTransportDoesNot)
+{
+    // A transport that passes any verify reply: the board's answer, with its
+    // magic spoilt after the command succeeded.
+    tag_EFEX_IF table = Fex();
+    table.Fex_command = [](void** handle, void* command, unsigned char* buffer, unsigned length) {
+        int ret = Fex().Fex_command(handle, command, buffer, length);
+        if (ret == 0 && buffer != nullptr && length >= 8)
+            memcpy(buffer, "QXUSBBAD", 8);
+        return ret;
+    };
+    RawHandle fel(Node());
+    tag_VERIFY_DEV_DATA verify;
+    CaptureOutput err(stderr);
+    EXPECT_EQ(PLG(cmd_common_verify_dev)(fel.get(), &table, &verify), -1);
+    EXPECT_EQ(
+        err.Text().rfind("./FexDevice/stage/stage_buffer: CMD_COMMON_VERIFY_DEV_MAGIC error ", 0),
+        0u);
+    EXPECT_EQ(CommandCount(), 1u);
+}
+
 TEST_F(FexCmd, FelDownOfTheLimitIsOneCommandAndOneMoreByteIsRefused)
 {
     RawHandle fel(Node());
