@@ -14,6 +14,7 @@ Tools = {}
 
 local CHUNK = 32768 -- bytes per FEX data command
 local TWO32 = 4294967296
+local FLASH_LIMIT = 16 * TWO32 -- the selector's low nibble holds flash offset bits 32-35
 
 local CMD_VERIFY_DEV = 0x0001
 local CMD_FEL_DOWN = 0x0101
@@ -173,6 +174,11 @@ local function fel2fes(scope, args)
     local img = open_image(scope)
     local payload = Img_FindItem(img, PAYLOAD_MAIN, PAYLOAD_SUB)
     if not payload then error("the image has no second stage (" .. PAYLOAD_MAIN .. ")", 0) end
+    -- FEL addresses are 32-bit: a payload past 4 GiB would wrap onto low RAM.
+    if payload.size == 0 or payload.target + payload.size > TWO32 then
+        error("the second stage (" .. payload.size .. " bytes at " .. payload.target
+            .. ") does not fit the board's 32-bit address space", 0)
+    end
     local h = open_device(scope, args.felDevName)
     local cmd = buffer(scope, 16)
     verify(h, cmd, scope, STAGE_FEL)
@@ -253,6 +259,25 @@ local function mark_flashed(h, cmd, scope, address, size)
     end
 end
 
+-- A later partition written over an earlier, already verified one would leave
+-- the flash wrong while the run reports success: refuse such a layout.
+local function check_layout(parts)
+    local sorted = {}
+    for _, item in ipairs(parts) do
+        if item.target + item.size > FLASH_LIMIT then
+            error("partition " .. item.sub .. " ends beyond the 64 GiB a FES transfer reaches", 0)
+        end
+        if item.size > 0 then sorted[#sorted + 1] = item end
+    end
+    table.sort(sorted, function(a, b) return a.target < b.target end)
+    for i = 2, #sorted do
+        local before = sorted[i - 1]
+        if before.target + before.size > sorted[i].target then
+            error("partitions " .. before.sub .. " and " .. sorted[i].sub .. " overlap in flash", 0)
+        end
+    end
+end
+
 local function fes(scope, args)
     local img = open_image(scope)
     local parts, total = {}, 0
@@ -266,6 +291,7 @@ local function fes(scope, args)
         end
     end
     if #parts == 0 then error("the image holds no partitions", 0) end
+    check_layout(parts)
     local h = open_device(scope, args.fesDevName)
     local cmd = buffer(scope, 16)
     local pdAddress, pdSize = verify(h, cmd, scope, STAGE_FES)

@@ -2,16 +2,23 @@
 // a session: KoraImage takes the tool script out of the image through the
 // real imgdec_fun.lua, the host callbacks report to a test double of the
 // window, and LUA_TOOL_FEX calls Tools.Init, entry_fel2fes and, once the
-// board is back in FES, entry_fes_thread. The board's flash is compared byte
-// for byte with the partitions the image was made from.
+// board is back in FES, entry_fes_thread. Before that the board is taken in
+// FEL through the plug-in's own private-data functions, as the session
+// controller does. The board's whole flash is compared byte for byte with the
+// partitions the image was made from.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
+#include "FexDevice/stage/stage_buffer.h"
 #include "PlgApi.h"
 #include "SimDevice.h"
 #include "TestSupport.h"
@@ -44,6 +51,31 @@ uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at)
         | static_cast<uint32_t>(bytes[at + 3]) << 24;
 }
 
+// usbwire.dll's transport table, as the plug-in center hands it to the controller.
+tag_EFEX_IF* Efex()
+{
+    static tag_EFEX_IF* table = [] {
+        void* library = dlopen((std::string(VEMORA_BIN_DIR) + "/usbwire.dll").c_str(), RTLD_NOW);
+        using GetInterfaceFn = tag_EFEX_IF* (*)(void*);
+        auto get
+            = library ? reinterpret_cast<GetInterfaceFn>(dlsym(library, "GetInterface")) : nullptr;
+        return get ? get(nullptr) : nullptr;
+    }();
+    return table;
+}
+
+// Runs on the script's thread at every progress report, before the window
+// double records it; lets a test act between a partition's write and its
+// read-back.
+std::function<void(const char*)> g_onProgress;
+
+int RecordProgress(void* ctx, unsigned int percent, const char* text)
+{
+    if (g_onProgress)
+        g_onProgress(text);
+    return WindowDouble::Callbacks().pfnBurnProcess(ctx, percent, text);
+}
+
 class FlashSample : public ::testing::Test {
 protected:
     void SetUp() override
@@ -52,7 +84,9 @@ protected:
         // script loads its libraries from the directory of workDir (build/bin).
         for (const char* name : {"imgdec_fun.lua", "scriptbase.dll"})
             fs::copy_file(std::string(VEMORA_BIN_DIR) + "/" + name, dir / name);
-        WindowDouble::Install();
+        VemoCallbackFun callbacks = WindowDouble::Callbacks();
+        callbacks.pfnBurnProcess = RecordProgress;
+        WindowDouble::Install(callbacks);
         ASSERT_EQ(0u, api.SetModuleDir(image.get(), "x"));
         simdev::BusOptions options;
         options.dev_dir = dir.path();
@@ -62,21 +96,68 @@ protected:
 
     void TearDown() override
     {
+        g_onProgress = nullptr;
         if (L)
             api.GetToolIF(image.get())->Exit(L, nullptr);
         bus.reset();
     }
 
-    std::shared_ptr<simdev::Board> Plug(uint64_t flashSize)
+    // A fresh board in FEL, taken the way the session controller takes it:
+    // private data read, `id` found fresh, written back as 0.
+    void Plug(uint64_t flashSize)
     {
         simdev::BoardOptions options;
         options.flash_size = flashSize;
         options.flash_dir = dir.path();
         options.fes_delay = 50ms;
-        auto board = bus->Plug(options);
-        // The session controller takes the board in FEL: id 0.
-        board->SetPrivateData(std::vector<uint8_t>(256, 0));
-        return board;
+        board = bus->Plug(options);
+        ASSERT_TRUE(board) << bus->Error();
+        using PrivateDataFn = decltype(&SetFelPrivateData);
+        auto get = reinterpret_cast<PrivateDataFn>(dlsym(api.handle, "GetFelPrivateData"));
+        auto set = reinterpret_cast<PrivateDataFn>(dlsym(api.handle, "SetFelPrivateData"));
+        ASSERT_TRUE(get && set) << "VemoProc.Plg exports the private-data functions";
+        ASSERT_NE(nullptr, Efex()) << "usbwire.dll's GetInterface";
+        const std::string node = board->NodePath();
+        tag_PRIVATE_DATA block {};
+        ASSERT_EQ(0, get(Efex(), node.c_str(), &block, sizeof block));
+        ASSERT_EQ(0xCCCCCCCCu, block.id) << "a fresh board";
+        block.id = 0;
+        ASSERT_EQ(0, set(Efex(), node.c_str(), &block, sizeof block));
+        ASSERT_EQ(0u, Le32(board->PrivateData(), 0)) << "taken";
+    }
+
+    // Packs an image in the scratch folder from a manifest; "" on failure.
+    std::string Pack(const std::string& name, const std::string& manifest)
+    {
+        WriteFile(dir / (name + ".manifest"), manifest);
+        const std::string command = std::string(VEMORA_BIN_DIR) + "/vemora-imgtool pack "
+            + (dir / name) + " " + (dir / (name + ".manifest")) + " > /dev/null";
+        return std::system(command.c_str()) == 0 ? dir / name : "";
+    }
+
+    static std::string ToolItem()
+    {
+        return "item UPFLYTLS xxxxxxxxxxxxxxxx \"" + std::string(SAMPLE_SRC_DIR) + "/tools.lua\"\n";
+    }
+
+    static std::string SecondStageItem(const std::string& target)
+    {
+        return "item FES2BOOT secondstage \"" + SampleFile("secondstage.bin")
+            + "\" target=" + target + "\n";
+    }
+
+    static std::string PartitionItem(
+        const std::string& sub, const char* file, const std::string& target)
+    {
+        return "item PARTITON " + sub + " \"" + SampleFile(file) + "\" target=" + target + "\n";
+    }
+
+    // FES transfers the board received; a refused layout sends none.
+    size_t FesTransfers() const
+    {
+        const auto commands = board->Commands();
+        return static_cast<size_t>(std::count_if(commands.begin(), commands.end(),
+            [](const simdev::CommandRecord& c) { return c.code == 0x0201; }));
     }
 
     // What PnpFelIn does before the FEL thread: a fresh state with the tools
@@ -131,12 +212,15 @@ protected:
     const PlgApi& api = Plg();
     ImageObject image;
     std::unique_ptr<simdev::Bus> bus;
+    std::shared_ptr<simdev::Board> board;
     lua_State* L = nullptr;
 };
 
 TEST_F(FlashSample, SampleImageFlashesTheBoard)
 {
-    auto board = Plug(64ull << 20);
+    // Just room for the partitions (the last ends at 32 MiB + 32 KiB): the
+    // whole flash is read back below.
+    ASSERT_NO_FATAL_FAILURE(Plug(33ull << 20));
     ASSERT_EQ(0u, LoadAndInit(std::string(VEMORA_BIN_DIR) + "/sample.img"));
     // Each entry on a thread of its own, one after the other, as in a session.
     unsigned int felResult = 1;
@@ -147,19 +231,23 @@ TEST_F(FlashSample, SampleImageFlashesTheBoard)
     std::thread([&] { fesResult = FesThread(*board); }).join();
     ASSERT_EQ(0u, fesResult);
 
+    // The whole flash: the plain partitions at their targets (the encrypted
+    // one decrypted), zeros everywhere else.
+    std::vector<uint8_t> expected(board->FlashSize(), 0);
     for (const Partition& p : kPartitions) {
-        SCOPED_TRACE(p.file);
         const std::string data = ReadFile(SampleFile(p.file));
-        ASSERT_FALSE(data.empty());
-        const std::vector<uint8_t> flash = board->ReadFlash(p.target, data.size());
-        ASSERT_EQ(data.size(), flash.size());
-        EXPECT_EQ(0, std::memcmp(data.data(), flash.data(), data.size()))
-            << "flash differs from the partition";
-        EXPECT_EQ(std::vector<uint8_t>(4096, 0), board->ReadFlash(p.target - 4096, 4096))
-            << "nothing written before the partition";
-        EXPECT_EQ(std::vector<uint8_t>(16, 0), board->ReadFlash(p.target + data.size(), 16))
-            << "nothing written after the partition";
+        ASSERT_FALSE(data.empty()) << p.file;
+        ASSERT_LE(p.target + data.size(), expected.size()) << p.file;
+        std::memcpy(expected.data() + p.target, data.data(), data.size());
     }
+    const std::vector<uint8_t> flash = board->ReadFlash(0, board->FlashSize());
+    ASSERT_EQ(expected.size(), flash.size());
+    if (std::memcmp(flash.data(), expected.data(), flash.size()) != 0) {
+        const auto diff = std::mismatch(flash.begin(), flash.end(), expected.begin());
+        ADD_FAILURE() << "flash differs from the image's partitions at byte 0x" << std::hex
+                      << (diff.first - flash.begin());
+    }
+
     const std::vector<uint8_t> priv = board->PrivateData();
     EXPECT_EQ(1u, Le32(priv, 0)) << "id marks the board as flashed";
     EXPECT_EQ(kOkFlag, Le32(priv, 4));
@@ -177,7 +265,7 @@ TEST_F(FlashSample, SampleImageFlashesTheBoard)
 
 TEST_F(FlashSample, TooSmallFlashIsReportedAndNotMarked)
 {
-    auto board = Plug(1ull << 20); // the partitions start at 1 MiB
+    ASSERT_NO_FATAL_FAILURE(Plug(1ull << 20)); // the partitions start at 1 MiB
     ASSERT_EQ(0u, LoadAndInit(std::string(VEMORA_BIN_DIR) + "/sample.img"));
     ASSERT_EQ(0u, Fel2Fes(*board));
     ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s));
@@ -188,6 +276,36 @@ TEST_F(FlashSample, TooSmallFlashIsReportedAndNotMarked)
     EXPECT_EQ(0u, errors[0].text.find("FES: CMD_FES_TRANS failed")) << errors[0].text;
     EXPECT_TRUE(CallsOf(WindowCall::Over).empty());
     EXPECT_EQ(0u, Le32(board->PrivateData(), 4)) << "a failed run leaves ok_flag alone";
+}
+
+// The flash loses a byte between the write of the last partition and its
+// read-back: the run fails, never ends with code 64, and leaves the board
+// unmarked.
+TEST_F(FlashSample, ReadBackMismatchFailsTheRun)
+{
+    ASSERT_NO_FATAL_FAILURE(Plug(64ull << 20));
+    ASSERT_EQ(0u, LoadAndInit(std::string(VEMORA_BIN_DIR) + "/sample.img"));
+    ASSERT_EQ(0u, Fel2Fes(*board));
+    ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s));
+    const std::string flashPath = board->FlashPath();
+    ASSERT_FALSE(flashPath.empty());
+    g_onProgress = [&](const char* text) {
+        if (!std::strstr(text, "secure"))
+            return;
+        const int fd = open(flashPath.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(1, pwrite(fd, "#", 1, 0x2000000 + 100));
+        close(fd);
+    };
+    EXPECT_EQ(0xFFFFFFFFu, FesThread(*board));
+
+    const auto errors = CallsOf(WindowCall::Error);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(0u, errors[0].text.find("FES: partition secure reads back wrong")) << errors[0].text;
+    EXPECT_TRUE(CallsOf(WindowCall::Over).empty()) << "no end of flashing after a failed verify";
+    const std::vector<uint8_t> priv = board->PrivateData();
+    EXPECT_EQ(0u, Le32(priv, 0)) << "still only taken";
+    EXPECT_NE(kOkFlag, Le32(priv, 4));
 }
 
 TEST_F(FlashSample, DamagedPartitionInTheImageIsCaught)
@@ -214,7 +332,7 @@ TEST_F(FlashSample, DamagedPartitionInTheImageIsCaught)
     bytes[offset + 12345] ^= 0x20;
     WriteFile(copy, bytes);
 
-    auto board = Plug(64ull << 20);
+    ASSERT_NO_FATAL_FAILURE(Plug(64ull << 20));
     ASSERT_EQ(0u, LoadAndInit(copy));
     ASSERT_EQ(0u, Fel2Fes(*board));
     ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s));
@@ -223,7 +341,49 @@ TEST_F(FlashSample, DamagedPartitionInTheImageIsCaught)
     ASSERT_FALSE(errors.empty());
     EXPECT_NE(std::string::npos, errors[0].text.find("rootfs is damaged in the image"))
         << errors[0].text;
+    EXPECT_TRUE(CallsOf(WindowCall::Over).empty());
     EXPECT_NE(kOkFlag, Le32(board->PrivateData(), 4));
+}
+
+// Layouts the board cannot hold as asked are refused before the first write:
+// partitions that overlap (the later one would spoil the verified earlier
+// one) and a partition beyond the 64 GiB a FES transfer addresses.
+TEST_F(FlashSample, PartitionLayoutsThatCannotBeFlashedAreRefused)
+{
+    struct Case {
+        const char* name;
+        std::string partitions;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"overlap.img",
+            PartitionItem("boot", "boot.img", "0x100000")
+                + PartitionItem("rootfs", "rootfs.img", "0x110000"),
+            "FES: partitions boot and rootfs overlap in flash"},
+        {"far.img",
+            PartitionItem("boot", "boot.img", "0x100000")
+                + PartitionItem("far", "secure.img", "0xFFFFFF0000"),
+            "FES: partition far ends beyond the 64 GiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string imagePath
+            = Pack(c.name, ToolItem() + SecondStageItem("0x4A000000") + c.partitions);
+        ASSERT_FALSE(imagePath.empty());
+        WindowDouble::calls.clear();
+        ASSERT_NO_FATAL_FAILURE(Plug(64ull << 20));
+        ASSERT_EQ(0u, LoadAndInit(imagePath));
+        ASSERT_EQ(0u, Fel2Fes(*board));
+        ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s));
+        EXPECT_EQ(0xFFFFFFFFu, FesThread(*board));
+        const auto errors = CallsOf(WindowCall::Error);
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(0u, errors[0].text.find(c.message)) << errors[0].text;
+        EXPECT_TRUE(CallsOf(WindowCall::Over).empty());
+        EXPECT_EQ(0u, FesTransfers()) << "nothing written";
+        EXPECT_NE(kOkFlag, Le32(board->PrivateData(), 4));
+        bus->Unplug(*board);
+    }
 }
 
 TEST_F(FlashSample, RefusedSecondStageFailsTheFelEntry)
@@ -233,20 +393,38 @@ TEST_F(FlashSample, RefusedSecondStageFailsTheFelEntry)
     std::string payload = ReadFile(SampleFile("secondstage.bin"));
     payload[20] ^= 0x01;
     WriteFile(dir / "stage.bin", payload);
-    WriteFile(dir / "bad.manifest",
-        "item UPFLYTLS xxxxxxxxxxxxxxxx \"" + std::string(SAMPLE_SRC_DIR) + "/tools.lua\"\n"
-            + "item FES2BOOT secondstage stage.bin target=0x4A000000\n");
-    const std::string command = std::string(VEMORA_BIN_DIR) + "/vemora-imgtool pack "
-        + (dir / "bad.img") + " " + (dir / "bad.manifest") + " > /dev/null";
-    ASSERT_EQ(0, std::system(command.c_str()));
+    const std::string imagePath = Pack("bad.img",
+        ToolItem() + "item FES2BOOT secondstage \"" + (dir / "stage.bin")
+            + "\" target=0x4A000000\n");
+    ASSERT_FALSE(imagePath.empty());
 
-    auto board = Plug(64ull << 20);
-    ASSERT_EQ(0u, LoadAndInit(dir / "bad.img"));
+    ASSERT_NO_FATAL_FAILURE(Plug(64ull << 20));
+    ASSERT_EQ(0u, LoadAndInit(imagePath));
     EXPECT_EQ(227u, Fel2Fes(*board)) << "Tools.entry_fel2fes returned false";
     EXPECT_EQ(simdev::Stage::Fel, board->CurrentStage());
     const auto errors = CallsOf(WindowCall::Error);
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(0u, errors[0].text.find("FEL: CMD_FEL_RUN failed")) << errors[0].text;
+}
+
+// A second stage that would run past the 32-bit address space is refused
+// before anything is downloaded (FEL addresses would wrap onto low RAM).
+TEST_F(FlashSample, SecondStageBeyondFourGiBIsRefused)
+{
+    const std::string imagePath = Pack("wrap.img", ToolItem() + SecondStageItem("0xFFFFF000"));
+    ASSERT_FALSE(imagePath.empty());
+    ASSERT_NO_FATAL_FAILURE(Plug(64ull << 20));
+    ASSERT_EQ(0u, LoadAndInit(imagePath));
+    const size_t taken = board->Commands().size(); // taking the board wrote to its RAM
+    EXPECT_EQ(227u, Fel2Fes(*board));
+    const auto errors = CallsOf(WindowCall::Error);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_NE(std::string::npos, errors[0].text.find("does not fit the board's 32-bit address"))
+        << errors[0].text;
+    const auto commands = board->Commands();
+    for (size_t i = taken; i < commands.size(); ++i)
+        EXPECT_NE(0x0101, commands[i].code) << "nothing downloaded";
+    EXPECT_EQ(simdev::Stage::Fel, board->CurrentStage());
 }
 
 } // namespace
