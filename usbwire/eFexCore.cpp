@@ -1,5 +1,6 @@
 #include "eFexCore.h"
 
+#include "FexProtocol.h"
 #include "PyrraDebug.h"
 
 #include <cerrno>
@@ -39,9 +40,6 @@ constexpr int kOpenFlags = O_RDWR | O_DSYNC;
 static_assert(kOpenFlags == 0x1002, "the node is opened with flags 0x1002");
 constexpr size_t kPathBuffer = 512;
 
-constexpr unsigned char FEX_DIR_READ = 0x11;
-constexpr unsigned char FEX_DIR_WRITE = 0x12;
-
 struct __attribute__((packed)) tag_USB_REQUEST {
     char magic[4]; // "QXUC"
     uint32_t tag;
@@ -65,24 +63,13 @@ static_assert(sizeof(tag_USB_STATUS) == 13, "status reply");
 
 constexpr size_t kFexStatusSize = 8;
 constexpr size_t kFexStatusResult = 4;
-constexpr size_t kCommandBlockSize = 16;
 
+// Two codes the device knows that no caller of this system issues; they
+// carry no data phase.
 enum : uint16_t {
-    CMD_COMMON_VERIFY_DEV = 0x0001,
     CMD_UNNAMED_0002 = 0x0002,
-    CMD_COMMON_IS_READY = 0x0003,
-    CMD_COMMON_GET_CMD_SET_VER = 0x0004,
     CMD_UNNAMED_0010 = 0x0010,
-    CMD_FEL_DOWN = 0x0101,
-    CMD_FEL_RUN = 0x0102,
-    CMD_FEL_UP = 0x0103,
-    CMD_FES_TRANS = 0x0201,
-    CMD_FES_RUN = 0x0202,
-    CMD_FES_INFO = 0x0203,
-    CMD_FES_GET_MSG = 0x0204,
 };
-
-constexpr char kVerifyMagic[8] = {'Q', 'X', 'U', 'S', 'B', 'F', 'E', 'X'};
 
 const char kSourceFile[] = "eFexCore.cpp";
 
@@ -262,8 +249,9 @@ DataPhase ChooseDataPhase(const unsigned char* block, const unsigned char* buffe
 // Only what was actually read can carry the magic.
 bool HasVerifyMagic(const unsigned char* buffer, unsigned length)
 {
-    return length >= sizeof kVerifyMagic
-        && std::memcmp(buffer, kVerifyMagic, sizeof kVerifyMagic) == 0;
+    return length >= CMD_COMMON_VERIFY_DEV_MAGIC_LENGTH
+        && std::memcmp(buffer, CMD_COMMON_VERIFY_DEV_MAGIC, CMD_COMMON_VERIFY_DEV_MAGIC_LENGTH)
+        == 0;
 }
 
 } // namespace
@@ -393,7 +381,7 @@ int Fex_command(void** handle, void* command, unsigned char* buffer, unsigned le
     unsigned char status[kFexStatusSize];
     std::memset(status, 0x55, sizeof status);
 
-    int code = Fex_transmit_receive(handle, block, kCommandBlockSize, FEX_DIR_WRITE);
+    int code = Fex_transmit_receive(handle, block, FEX_CMD_LENGTH, FEX_DIR_WRITE);
     if (code)
         return CommandFailed(kCommandPhasePoint, code);
 

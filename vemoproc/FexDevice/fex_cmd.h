@@ -11,23 +11,11 @@
 
 #include "EfexIf.h"
 #include "Export.h"
+#include "FexProtocol.h"
 #include "efex_priv.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
     "reply records are read in place and are little-endian on the wire");
-
-enum : uint16_t {
-    CMD_COMMON_VERIFY_DEV = 0x0001,
-    CMD_COMMON_IS_READY = 0x0003,
-    CMD_COMMON_GET_CMD_SET_VER = 0x0004,
-    CMD_FEL_DOWN = 0x0101,
-    CMD_FEL_RUN = 0x0102,
-    CMD_FEL_UP = 0x0103,
-    CMD_FES_TRANS = 0x0201,
-    CMD_FES_RUN = 0x0202,
-    CMD_FES_INFO = 0x0203,
-    CMD_FES_GET_MSG = 0x0204,
-};
 
 // One FEL transfer call moves at most this much; FES transfers go in chunks
 // of the same size.
@@ -35,11 +23,8 @@ constexpr unsigned FEX_TRANS_CHUNK = 32768;
 // A FES message read is always this long.
 constexpr unsigned FES_MSG_LENGTH = 1024;
 
-// The 8 bytes that open a verify-device reply.
-constexpr char CMD_COMMON_VERIFY_DEV_MAGIC[] = "QXUSBFEX";
-
 struct tag_VERIFY_DEV_DATA {
-    char magic[8];
+    char magic[CMD_COMMON_VERIFY_DEV_MAGIC_LENGTH];
     uint8_t reserved0[8];
     uint16_t stage_mode; // 1 FEL, 2 FES
     uint8_t reserved1;
