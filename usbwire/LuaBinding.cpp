@@ -32,6 +32,21 @@ unsigned LengthArg(lua_State* L, int index)
     return static_cast<unsigned>(lua_tointeger(L, index));
 }
 
+using MoveFn = int (*)(void**, unsigned char*, unsigned, unsigned&);
+
+// Fex_Send and Fex_Recv alike: handle, buffer and length in; the transport's
+// count out on success, nil on failure.
+int PushCount(lua_State* L, MoveFn move)
+{
+    void* handle = nullptr;
+    unsigned count = 0;
+    if (move(HandleArg(L, 1, handle), BufferArg(L, 2), LengthArg(L, 3), count) != 0)
+        lua_pushnil(L);
+    else
+        lua_pushinteger(L, count);
+    return 1;
+}
+
 } // namespace
 
 // Fex_Open(path) -> handle, or nil
@@ -68,25 +83,13 @@ VEMORA_EXPORT int l_Fex_Query(lua_State* L)
 // Fex_Send(handle, buffer, length) -> bytes sent, or nil
 VEMORA_EXPORT int l_Fex_Send(lua_State* L)
 {
-    void* handle = nullptr;
-    unsigned count = 0;
-    if (Fex_Send(HandleArg(L, 1, handle), BufferArg(L, 2), LengthArg(L, 3), count) != 0)
-        lua_pushnil(L);
-    else
-        lua_pushinteger(L, count);
-    return 1;
+    return PushCount(L, Fex_Send);
 }
 
 // Fex_Recv(handle, buffer, length) -> bytes received, or nil
 VEMORA_EXPORT int l_Fex_Recv(lua_State* L)
 {
-    void* handle = nullptr;
-    unsigned count = 0;
-    if (Fex_Recv(HandleArg(L, 1, handle), BufferArg(L, 2), LengthArg(L, 3), count) != 0)
-        lua_pushnil(L);
-    else
-        lua_pushinteger(L, count);
-    return 1;
+    return PushCount(L, Fex_Recv);
 }
 
 // Fex_transmit_receive(handle, buffer, length, direction) -> result code

@@ -133,36 +133,37 @@ bool OpenNode(const char* path, int flags, int& result)
     return true;
 }
 
-void ForgetDescriptor(int fd)
+namespace {
+
+// Removes `fd` from the table and hands over its open, which the caller
+// drops outside the lock (the model may hear Closed() then); null when the
+// number is no simulated descriptor.
+std::shared_ptr<OpenFile> TakeDescriptor(int fd)
 {
     if (!g_active.load(std::memory_order_acquire))
-        return;
+        return nullptr;
     Table& t = GetTable();
-    std::shared_ptr<OpenFile> stale;
-    {
-        std::lock_guard<std::mutex> hold(t.lock);
-        auto it = t.descriptors.find(fd);
-        if (it == t.descriptors.end())
-            return;
-        stale = std::move(it->second);
-        t.descriptors.erase(it);
-    }
+    std::lock_guard<std::mutex> hold(t.lock);
+    auto it = t.descriptors.find(fd);
+    if (it == t.descriptors.end())
+        return nullptr;
+    std::shared_ptr<OpenFile> file = std::move(it->second);
+    t.descriptors.erase(it);
+    return file;
+}
+
+} // namespace
+
+void ForgetDescriptor(int fd)
+{
+    TakeDescriptor(fd);
 }
 
 bool CloseNode(int fd, int& result)
 {
-    if (!g_active.load(std::memory_order_acquire))
+    std::shared_ptr<OpenFile> file = TakeDescriptor(fd);
+    if (!file)
         return false;
-    Table& t = GetTable();
-    std::shared_ptr<OpenFile> file;
-    {
-        std::lock_guard<std::mutex> hold(t.lock);
-        auto it = t.descriptors.find(fd);
-        if (it == t.descriptors.end())
-            return false;
-        file = std::move(it->second);
-        t.descriptors.erase(it);
-    }
     // The number stays taken until here, so no open can reuse it early.
     result = CloseDescriptor(fd);
     const int error = errno;

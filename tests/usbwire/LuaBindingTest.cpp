@@ -89,12 +89,13 @@ TEST_F(LuaBinding, OpenCloseAndQueryResults)
         assert(Fex_Open("/nonexistent-vemora/qx_efex9") == nil, "missing node")
         assert(Fex_Open() == nil and Fex_Open({}) == nil, "no path")
         assert(Fex_Open(NODE .. "\0tail") == nil, "embedded NUL")
-        for _, bad in ipairs{5, "x", {}, true} do
+        assert(Fex_Open("/dev/" .. string.rep("q", 507)) == nil, "path of 512 characters")
+        for _, bad in ipairs{5, "x", {}, true, io.stdout} do
             assert(Fex_Close(bad) == 102, "close of a non-handle")
         end
         assert(Fex_Close(nil) == 102, "close of nil"))"),
         "");
-    EXPECT_EQ(GetCapturedStderr(), "open: No such file or directory\n");
+    EXPECT_EQ(GetCapturedStderr(), "open: No such file or directory\nopen: File name too long\n");
     EXPECT_EQ(model->openFlags, std::vector<int> {0x1002});
     EXPECT_EQ(model->closes, 1);
 }
