@@ -7,6 +7,7 @@
 #include "Le.h"
 #include "SecondStage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -276,7 +277,8 @@ void BoardCore::FillDataIn(uint32_t length, std::vector<uint8_t>& out)
     default:
         return;
     }
-    std::memcpy(out.data(), record.data(), std::min<size_t>(record.size(), length));
+    // An empty record (no messages) has no storage to copy from.
+    std::copy_n(record.begin(), std::min<size_t>(record.size(), length), out.begin());
 }
 
 bool BoardCore::ResolveFes(uint64_t& offset, bool& flash) const
