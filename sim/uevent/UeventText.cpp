@@ -9,6 +9,7 @@ namespace simdev {
 namespace {
 
 constexpr const char* kHub = "/devices/pci0000:00/0000:00:14.0/usb1";
+constexpr const char* kHub2 = "/devices/pci0000:00/0000:00:14.0/usb2";
 constexpr const char* kProduct = "1f3a/efe8/2b3";
 constexpr const char* kModalias = "usb:v1F3ApEFE8d02B3dc00dsc00dp00icFFiscFFipFF";
 constexpr unsigned kNodeMajor = 234; // the driver's dynamic character major
@@ -112,16 +113,20 @@ std::vector<EventSpec> NoiseBurst(std::mt19937_64& rng)
 {
     if (rng() % 3)
         return {QuietNoise(rng)};
-    // A storage stick on port 4 of the same hub.
-    const std::string dev = std::string(kHub) + "/1-4";
-    const std::string intf = dev + "/1-4:1.0";
-    const std::string devnum = Num3(40 + static_cast<unsigned>(rng() % 40));
+    // A storage stick on the controller's SuperSpeed bus (usb2), so that it
+    // never takes a board's port or device number on usb1.
+    const std::string dev = std::string(kHub2) + "/2-1";
+    const std::string intf = dev + "/2-1:1.0";
+    const unsigned number = 2 + static_cast<unsigned>(rng() % 40);
+    const std::string devnum = Num3(number);
+    const std::string minor = std::to_string(128 + number - 1);
     const std::vector<std::pair<std::string, std::string>> usb
         = {{"PRODUCT", "781/5567/100"}, {"TYPE", "0/0/0"}};
     std::vector<EventSpec> burst;
     burst.push_back({"add", dev,
-        {{"SUBSYSTEM", "usb"}, {"DEVNAME", "bus/usb/001/" + devnum}, {"DEVTYPE", "usb_device"},
-            usb[0], usb[1], {"BUSNUM", "001"}, {"DEVNUM", devnum}}});
+        {{"SUBSYSTEM", "usb"}, {"MAJOR", "189"}, {"MINOR", minor},
+            {"DEVNAME", "bus/usb/002/" + devnum}, {"DEVTYPE", "usb_device"}, usb[0], usb[1],
+            {"BUSNUM", "002"}, {"DEVNUM", devnum}}});
     burst.push_back({"add", intf,
         {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_interface"}, usb[0], usb[1],
             {"INTERFACE", "8/6/80"},
@@ -131,10 +136,12 @@ std::vector<EventSpec> NoiseBurst(std::mt19937_64& rng)
             {"DEVTYPE", "disk"}, {"DISKSEQ", std::to_string(100 + rng() % 100)}}});
     burst.push_back({"bind", intf,
         {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_interface"}, {"DRIVER", "usb-storage"}, usb[0],
-            usb[1], {"INTERFACE", "8/6/80"}}});
+            usb[1], {"INTERFACE", "8/6/80"},
+            {"MODALIAS", "usb:v0781p5567d0100dc00dsc00dp00ic08isc06ip50in00"}}});
     burst.push_back({"bind", dev,
-        {{"SUBSYSTEM", "usb"}, {"DEVNAME", "bus/usb/001/" + devnum}, {"DEVTYPE", "usb_device"},
-            {"DRIVER", "usb"}, usb[0], usb[1]}});
+        {{"SUBSYSTEM", "usb"}, {"MAJOR", "189"}, {"MINOR", minor},
+            {"DEVNAME", "bus/usb/002/" + devnum}, {"DEVTYPE", "usb_device"}, {"DRIVER", "usb"},
+            usb[0], usb[1], {"BUSNUM", "002"}, {"DEVNUM", devnum}}});
     return burst;
 }
 

@@ -208,6 +208,9 @@ TEST(Scenarios, NoiseNeverLooksLikeTheBoard)
     for (const auto& event : bus.Events()) {
         EXPECT_EQ(event.Get("DEVNAME").find("qx_efex"), std::string::npos);
         EXPECT_EQ(event.Get("PRODUCT").find("1f3a/efe8"), std::string::npos);
+        // Nor does it take a board's place: boards sit on usb1.
+        EXPECT_EQ(event.devpath.find("/usb1/"), std::string::npos) << event.devpath;
+        EXPECT_EQ(event.Get("DEVNAME").find("bus/usb/001/"), std::string::npos);
     }
 }
 
