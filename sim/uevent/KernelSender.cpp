@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <linux/netlink.h>
 #include <string>
 #include <sys/socket.h>
@@ -15,9 +16,32 @@ namespace {
 // The kernel's first network namespace always has this inode number.
 constexpr ino_t kInitialNetworkNamespace = 0xEFFFFFF9;
 
+// True when the namespace we are in has no network interface but loopback,
+// as a fresh `unshare -n` has; the machine's own namespace has its links.
+bool LoopbackOnly()
+{
+    std::ifstream devices("/proc/self/net/dev");
+    if (!devices)
+        return false;
+    std::string line;
+    int lines = 0;
+    while (std::getline(devices, line)) {
+        if (++lines <= 2) // the two header lines
+            continue;
+        const size_t colon = line.find(':');
+        const size_t first = line.find_first_not_of(' ');
+        if (colon == std::string::npos || first >= colon
+            || line.compare(first, colon - first, "lo"))
+            return false;
+    }
+    return lines > 2;
+}
+
 // Our namespace must be neither the kernel's first one nor that of process 1
-// or of our parent (where they can be read): only then does `unshare -n` (or
-// the like) stand between us and the machine's listeners.
+// or of our parent: only then does `unshare -n` (or the like) stand between
+// us and the machine's listeners. Where one of those cannot be read (a
+// sandbox may hide process 1 even from root), the namespace must in addition
+// hold nothing but loopback, so that doubt never sends an event to the machine.
 bool PrivateNetworkNamespace(std::string& error)
 {
     struct stat self { };
@@ -26,13 +50,16 @@ bool PrivateNetworkNamespace(std::string& error)
         return false;
     }
     bool shared = self.st_ino == kInitialNetworkNamespace;
+    bool unknown = false;
     for (const std::string& other :
         {std::string("/proc/1/ns/net"), "/proc/" + std::to_string(getppid()) + "/ns/net"}) {
         struct stat st { };
-        if (stat(other.c_str(), &st) == 0)
+        if (stat(other.c_str(), &st) != 0)
+            unknown = true;
+        else
             shared = shared || (st.st_dev == self.st_dev && st.st_ino == self.st_ino);
     }
-    if (shared) {
+    if (shared || (unknown && !LoopbackOnly())) {
         error = "refusing to send uevents in the machine's own network namespace";
         return false;
     }

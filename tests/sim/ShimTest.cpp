@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,11 +96,44 @@ TEST(Shim, KernelRouteIsRefusedInTheMachinesOwnNamespace)
     EXPECT_TRUE(listener.Next(event));
 }
 
+// How the test program was started by one of the namespace tests below.
+std::string InsideMode()
+{
+    const char* mode = std::getenv("VEMORA_SIM_IN_NETNS");
+    return mode ? mode : "";
+}
+
+// Runs this test program as `argv` says (its path stands for "SELF"), with
+// VEMORA_SIM_IN_NETNS set to `mode`; true when it exits with 0.
+::testing::AssertionResult RunInside(const char* mode, std::vector<std::string> argv)
+{
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        return ::testing::AssertionFailure() << "cannot find the test program";
+    std::vector<char*> args;
+    for (auto& arg : argv) {
+        if (arg == "SELF")
+            arg = self;
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
+    setenv("VEMORA_SIM_IN_NETNS", mode, 1);
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, args[0], nullptr, nullptr, args.data(), environ);
+    unsetenv("VEMORA_SIM_IN_NETNS");
+    int status = 0;
+    if (spawned != 0 || waitpid(child, &status, 0) != child)
+        return ::testing::AssertionFailure() << "cannot run " << argv[0];
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return ::testing::AssertionFailure() << argv[0] << " failed";
+    return ::testing::AssertionSuccess();
+}
+
 // Runs inside `unshare -n`, started by the test below: real netlink, real
 // group-1 broadcast, the monitor's own socket calls.
 TEST(KernelRoute, InsideItsOwnNetworkNamespace)
 {
-    if (!std::getenv("VEMORA_SIM_IN_NETNS"))
+    if (InsideMode() != "1")
         GTEST_SKIP()
             << "runs only inside the namespace that KernelRoute.FromAPrivateNamespace makes";
     simdev::BusOptions options;
@@ -145,26 +179,43 @@ TEST(KernelRoute, InsideItsOwnNetworkNamespace)
 
 TEST(KernelRoute, FromAPrivateNamespace)
 {
-    if (std::getenv("VEMORA_SIM_IN_NETNS"))
+    if (!InsideMode().empty())
         GTEST_SKIP() << "already inside";
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root for a network namespace";
     if (std::system("unshare -n true >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "unshare -n is not permitted here";
-    char self[4096] = {};
-    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-    const char* argv[] = {
-        "unshare", "-n", self, "--gtest_filter=KernelRoute.InsideItsOwnNetworkNamespace", nullptr};
-    setenv("VEMORA_SIM_IN_NETNS", "1", 1);
-    pid_t child = 0;
-    const int spawned = posix_spawnp(
-        &child, "unshare", nullptr, nullptr, const_cast<char* const*>(argv), environ);
-    unsetenv("VEMORA_SIM_IN_NETNS");
-    ASSERT_EQ(spawned, 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(RunInside(
+        "1", {"unshare", "-n", "SELF", "--gtest_filter=KernelRoute.InsideItsOwnNetworkNamespace"}));
+}
+
+// Started by the test below in a namespace of its own that has links.
+TEST(KernelRoute, InsideANamespaceWithLinks)
+{
+    if (InsideMode() != "links")
+        GTEST_SKIP() << "runs only inside the namespace that the test below makes";
+    simdev::BusOptions options;
+    options.route = simdev::UeventRoute::Kernel;
+    simdev::Bus bus(options);
+    EXPECT_FALSE(bus.Ok());
+    EXPECT_NE(bus.Error().find("own network namespace"), std::string::npos) << bus.Error();
+}
+
+// Where process 1's namespace cannot be compared (a sandbox may hide it even
+// from root), a namespace with links besides loopback may be the machine's.
+TEST(KernelRoute, RefusedWhereProcessOneIsHiddenAndTheNamespaceHasLinks)
+{
+    if (!InsideMode().empty())
+        GTEST_SKIP() << "already inside";
+    struct stat st { };
+    if (stat("/proc/1/ns/net", &st) == 0)
+        GTEST_SKIP() << "process 1's namespace is readable here: compared directly";
+    if (geteuid() != 0
+        || std::system("unshare -n ip link add v0 type veth peer name v1 >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "needs root, unshare -n and ip link add ... type veth";
+    EXPECT_TRUE(RunInside("links",
+        {"unshare", "-n", "sh", "-c", "ip link add v0 type veth peer name v1 && exec \"$0\" \"$1\"",
+            "SELF", "--gtest_filter=KernelRoute.InsideANamespaceWithLinks"}));
 }
 
 } // namespace
