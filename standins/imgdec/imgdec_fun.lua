@@ -15,6 +15,7 @@ local TWO32 = 4294967296
 local HEADER_SIZE = 128
 local ENTRY_SIZE = 128
 local MAX_ITEMS = 4096
+local MIN_ALIGNMENT, MAX_ALIGNMENT = 16, 1048576
 local MAGIC = "VMRIMAGE"
 
 local function fail(text)
@@ -130,6 +131,15 @@ local function has_byte(fd, pos, probe)
     return LFread(fd, probe, 1) ~= nil
 end
 
+local function is_alignment(a)
+    local p = MIN_ALIGNMENT
+    while p <= MAX_ALIGNMENT do
+        if a == p then return true end
+        p = p * 2
+    end
+    return false
+end
+
 local function get64(buf, offset, what)
     local low = GetInt32FrmMem(buf, offset)
     local high = GetInt32FrmMem(buf, offset + 4)
@@ -169,6 +179,9 @@ local function read_image(img, buf)
     img.alignment = GetInt32FrmMem(buf, 40)
     local table_crc = GetInt32FrmMem(buf, 44)
     img.version = BufferToChars(buf, 64, 32)
+    if not is_alignment(img.alignment) then
+        fail(path .. ": bad item alignment " .. img.alignment)
+    end
     if count > MAX_ITEMS then
         fail(path .. ": item count " .. count .. " is above " .. MAX_ITEMS)
     end
@@ -182,6 +195,7 @@ local function read_image(img, buf)
     if count == 0 then return end
     local tab = MallocBuffer(count * ENTRY_SIZE)
     local ok, why = pcall(function()
+        local seen = {}
         seek(fd, table_offset)
         LFread(fd, tab, count * ENTRY_SIZE)
         if calc_crc32(tab, count * ENTRY_SIZE) ~= table_crc then
@@ -203,6 +217,12 @@ local function read_image(img, buf)
             if item.offset < table_end or item.offset + item.size > img.size then
                 fail(path .. ": item " .. item.main .. "/" .. item.sub .. " lies outside the image")
             end
+            -- The texts end at their first 0 byte, so "\0" cannot occur in them.
+            local key = item.main .. "\0" .. item.sub
+            if seen[key] then
+                fail(path .. ": item " .. item.main .. "/" .. item.sub .. " appears twice")
+            end
+            seen[key] = true
             img.items[#img.items + 1] = item
         end
     end)

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -51,6 +52,27 @@ uint64_t Field(const std::string& line, const std::string& key)
     if (at == std::string::npos)
         return ~uint64_t {0};
     return std::strtoull(line.c_str() + at + key.size() + 2, nullptr, 0);
+}
+
+void Put(std::string& bytes, size_t at, uint64_t value, int width)
+{
+    for (int i = 0; i < width; ++i)
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// Recomputes the table and header CRC-32s, as a maker of a hostile image
+// would, so that only the planted fault is left for the reader to find.
+void Reseal(std::string& bytes)
+{
+    const auto* p = reinterpret_cast<const Bytef*>(bytes.data());
+    uint32_t count = 0;
+    for (int i = 3; i >= 0; --i)
+        count = count << 8 | static_cast<uint8_t>(bytes[16 + i]);
+    // A count planted past the file's end leaves the table's CRC as it was.
+    if (count <= (bytes.size() - 128) / 128)
+        Put(bytes, 44, crc32(0, p + 128, count * 128), 4);
+    Put(bytes, 48, 0, 4);
+    Put(bytes, 48, crc32(0, p, 128), 4);
 }
 
 // True when nothing but the listed names lies in the folder.
@@ -126,6 +148,9 @@ TEST_F(ImgTool, PackListExtractRoundTrip)
 
 TEST_F(ImgTool, ExtractAllThenPackFolderGivesTheSameImage)
 {
+    // A subtype with the manifest's comment sign survives the round trip.
+    WriteBytes(dir / "image.txt",
+        ReadBytes(dir / "image.txt") + "item PARTITON \"v#2\" tools.lua target=0x10\n");
     ASSERT_EQ(0, RunImgTool({"pack", dir / "a.img", dir / "image.txt"}).status);
     ToolResult r = RunImgTool({"extract", dir / "a.img", "--all", dir / "items"});
     ASSERT_EQ(0, r.status) << r.err;
@@ -233,6 +258,79 @@ TEST_F(ImgTool, DamagedImagesAreRefusedWithoutOutput)
     EXPECT_NE(std::string::npos, r.err.find("no item PARTITON/home")) << r.err;
     ExpectOnly(dir,
         {"bad.img", "boot.img", "fw.img", "image.txt", "secure.img", "stage2.bin", "tools.lua"});
+}
+
+// Tables that pass their CRC-32 but lie: every entry is checked against the
+// real lengths, and item types never become paths outside the folder.
+TEST_F(ImgTool, HostileTablesAreRefusedAndNothingLandsOutside)
+{
+    ASSERT_EQ(0, RunImgTool({"pack", dir / "fw.img", dir / "image.txt"}).status);
+    const std::string good = ReadBytes(dir / "fw.img");
+    const std::string listing = RunImgTool({"list", dir / "fw.img"}).out;
+    const uint64_t secureAt = Field(ListLine(listing, "PARTITON", "secure"), "offset");
+    const size_t boot = 128 + 2 * 128; // third entry: PARTITON boot
+    const size_t sec = 128 + 3 * 128;  // fourth entry: PARTITON secure
+
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::vector<std::string> args; // after the image path
+        const char* message;
+    };
+    std::vector<Case> cases;
+    auto add = [&](const char* what, const std::function<void(std::string&)>& plant,
+                   std::vector<std::string> args, const char* message) {
+        std::string bytes = good;
+        plant(bytes);
+        Reseal(bytes);
+        cases.push_back({what, bytes, std::move(args), message});
+    };
+    const std::vector<std::string> all = {"--all", dir / "items"};
+    add(
+        "main type \".\", subtype \"/escaped\" would name ../escaped",
+        [&](std::string& b) {
+            b.replace(boot, 24, std::string(".\0\0\0\0\0\0\0/escaped\0\0\0\0\0\0\0\0", 24));
+        },
+        all, "item types cannot be file names");
+    add(
+        "two entries with the same types",
+        [&](std::string& b) { b.replace(sec, 24, good.substr(boot, 24)); }, all, "appears twice");
+    add(
+        "item size near 2^64", [&](std::string& b) { Put(b, boot + 32, ~uint64_t {0} - 100, 8); },
+        all, "lies outside the image");
+    add(
+        "item offset near 2^64", [&](std::string& b) { Put(b, boot + 24, ~uint64_t {0}, 8); }, all,
+        "lies outside the image");
+    add(
+        "item count 2^32 - 1", [&](std::string& b) { Put(b, 16, 0xFFFFFFFFu, 4); }, all,
+        "is above 4096");
+    add(
+        "table offset past the image", [&](std::string& b) { Put(b, 24, uint64_t {1} << 40, 8); },
+        all, "item table lies outside the image");
+    // Size and CRC-32 agree on 4095 stored bytes; decryption would leave the
+    // last 15 of them encrypted.
+    add(
+        "ragged encrypted item",
+        [&](std::string& b) {
+            Put(b, sec + 32, 4095, 8);
+            Put(b, sec + 48, Crc(good.substr(secureAt, 4095)), 4);
+        },
+        {"PARTITON", "secure", dir / "secure.out", "--decrypt"},
+        "not a whole number of 16-byte blocks");
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(dir / "bad.img", c.bytes);
+        std::vector<std::string> args = {"extract", dir / "bad.img"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolResult r = RunImgTool(args);
+        EXPECT_EQ(1, r.status);
+        EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+        EXPECT_FALSE(Exists(dir / "escaped")) << "a file outside the target folder";
+        EXPECT_FALSE(Exists(dir / "secure.out"));
+        EXPECT_EQ(std::vector<std::string> {}, ListFolder(dir / "items"))
+            << "an item extracted from a refused image";
+    }
 }
 
 // Holes of sparse inputs are counted into the CRC-32 without being read.

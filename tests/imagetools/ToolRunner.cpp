@@ -34,8 +34,13 @@ Scratch::~Scratch()
 
 std::vector<std::string> Scratch::List() const
 {
+    return ListFolder(m_path);
+}
+
+std::vector<std::string> ListFolder(const std::string& path)
+{
     std::vector<std::string> names;
-    if (DIR* d = opendir(m_path.c_str())) {
+    if (DIR* d = opendir(path.c_str())) {
         while (const dirent* e = readdir(d)) {
             const std::string name = e->d_name;
             if (name != "." && name != "..")

@@ -28,6 +28,9 @@ private:
     std::string m_path;
 };
 
+// Names in a folder (without "." and ".."), sorted; none when it is missing.
+std::vector<std::string> ListFolder(const std::string& path);
+
 // `fileSizeLimit` > 0 caps the size of files the tool may write (RLIMIT_FSIZE).
 ToolResult RunImgTool(const std::vector<std::string>& args, uint64_t fileSizeLimit = 0);
 

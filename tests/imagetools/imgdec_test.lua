@@ -104,6 +104,33 @@ local function patched(at, byte)
     return image:sub(1, at) .. string.char(byte) .. image:sub(at + 2)
 end
 local toolAt = 4096 -- first item: right after header and table, aligned
+local function spliced(bytes, at, text)
+    return bytes:sub(1, at) .. text .. bytes:sub(at + #text + 1)
+end
+-- Writes the image and then its table and header CRC-32s as a maker would,
+-- so only the planted fault is left for the reader to find.
+local function sealed(p, bytes)
+    write(p, bytes)
+    local fd = LFopen(p, 1)
+    local count = bytes:byte(17) + bytes:byte(18) * 256 -- the u32 item count, below 4096
+    local tab = MallocBuffer(count * 128)
+    local head = MallocBuffer(128)
+    LFseek(fd, 128, 0, 0)
+    LFread(fd, tab, count * 128)
+    LFseek(fd, 0, 0, 0)
+    LFread(fd, head, 128)
+    SetInt32FrmMem(head, 44, calc_crc32(tab, count * 128))
+    SetInt32FrmMem(head, 48, 0)
+    SetInt32FrmMem(head, 48, calc_crc32(head, 128))
+    LFseek(fd, 0, 0, 0)
+    LFwrite(fd, head, 128)
+    LFclose(fd)
+    FreeBuffer(tab)
+    FreeBuffer(head)
+end
+sealed(path("align.img"), spliced(image, 40, "\232\3\0\0"))
+-- The second entry takes the first one's types.
+sealed(path("twice.img"), spliced(image, 128 + 128, image:sub(129, 128 + 24)))
 local cases = {
     { "missing.img", nil, "cannot open image" },
     { "short.img", "VMRIMAGE", "not a Vemora image (shorter than its header)" },
@@ -113,6 +140,8 @@ local cases = {
     { "table.img", patched(128 + 40, 0x55), "damaged item table" },
     { "version.img", patched(8, 2), "image format version 2 is not supported" },
     { "header.img", patched(70, 0x41), "damaged header" },
+    { "align.img", nil, "bad item alignment 1000" },
+    { "twice.img", nil, "item UPFLYTLS/xxxxxxxxxxxxxxxx appears twice" },
 }
 for _, c in ipairs(cases) do
     if c[2] then write(path(c[1]), c[2]) end

@@ -157,6 +157,12 @@ bool ExtractEntry(const ImageFile& image, const imgfmt::Entry& e, const std::str
         why = "item " + ItemLabel(e.mainType, e.subType) + " is not encrypted";
         return false;
     }
+    // The cipher works on whole blocks; a ragged tail would come out still encrypted.
+    if (decrypt && e.size % 16 != 0) {
+        why = image.path() + ": encrypted item " + ItemLabel(e.mainType, e.subType)
+            + " is not a whole number of 16-byte blocks";
+        return false;
+    }
     if (!MakeCipher(decrypt, e.subType, cipher, why))
         return false;
     PendingFile out(outPath);
@@ -204,25 +210,34 @@ int ExtractAll(const std::string& imagePath, const std::string& dir)
     ImageFile image;
     if (!image.Open(imagePath, why))
         return Fail(why);
-    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
-        return Fail("cannot create folder " + dir);
-    std::string manifest = "# Items of " + imagePath + "\n";
-    manifest += "version " + QuoteToken(image.header().firmwareVersion) + "\n";
-    manifest += "align " + std::to_string(image.header().alignment) + "\n";
+    // Every name is checked before the first file is written: the types come
+    // from the image, and only plain names inside `dir` may come of them.
+    std::vector<std::string> files;
     for (const imgfmt::Entry& e : image.items()) {
         const std::string mainText = imgfmt::FieldText(e.mainType);
         const std::string subText = imgfmt::FieldText(e.subType);
         std::string field;
         if (!MakeType(mainText, imgfmt::kMainTypeLen, true, field, why) || field != e.mainType
             || !MakeType(subText, imgfmt::kSubTypeLen, false, field, why) || field != e.subType)
-            return Fail("item types cannot be file names: " + why);
-        const std::string file = mainText + "." + subText;
+            return Fail(imagePath + ": item types cannot be file names: " + why);
+        files.push_back(mainText + "." + subText);
+    }
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
+        return Fail("cannot create folder " + dir);
+    std::string manifest = "# Items of " + imagePath + "\n";
+    manifest += "version " + QuoteToken(image.header().firmwareVersion) + "\n";
+    manifest += "align " + std::to_string(image.header().alignment) + "\n";
+    for (size_t i = 0; i < files.size(); ++i) {
+        const imgfmt::Entry& e = image.items()[i];
+        const std::string& file = files[i];
         if (!ExtractEntry(image, e, dir + "/" + file, false, why))
             return Fail(why);
+        const std::string mainText = imgfmt::FieldText(e.mainType);
+        const std::string subText = imgfmt::FieldText(e.subType);
         char options[96];
         std::snprintf(options, sizeof options, " target=0x%" PRIx64 " flags=%u", e.target, e.flags);
-        manifest += "item " + mainText + " " + subText + " " + QuoteToken(file) + options + " "
-            + QuoteToken("name=" + e.name) + "\n";
+        manifest += "item " + QuoteToken(mainText) + " " + QuoteToken(subText) + " "
+            + QuoteToken(file) + options + " " + QuoteToken("name=" + e.name) + "\n";
     }
     const std::string manifestPath = dir + "/" + kFolderManifestName;
     PendingFile out(manifestPath);

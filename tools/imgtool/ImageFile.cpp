@@ -1,5 +1,6 @@
 #include "ImageFile.h"
 
+#include <set>
 #include <zlib.h>
 
 bool ImageFile::Open(const std::string& path, std::string& why)
@@ -34,12 +35,19 @@ bool ImageFile::Open(const std::string& path, std::string& why)
         return false;
     }
     const uint64_t tableEnd = m_header.tableOffset + table.size();
+    // Types have fixed widths, so their concatenation names an item.
+    std::set<std::string> seen;
     for (uint32_t i = 0; i < m_header.itemCount; ++i) {
         imgfmt::Entry e = imgfmt::DecodeEntry(table.data() + i * imgfmt::kEntrySize);
+        const std::string label
+            = " (" + imgfmt::FieldText(e.mainType) + "/" + imgfmt::FieldText(e.subType) + ")";
         if (e.offset < tableEnd || e.offset > m_header.imageSize
             || e.size > m_header.imageSize - e.offset) {
-            why = path + ": item " + std::to_string(i) + " (" + imgfmt::FieldText(e.mainType) + "/"
-                + imgfmt::FieldText(e.subType) + ") lies outside the image";
+            why = path + ": item " + std::to_string(i) + label + " lies outside the image";
+            return false;
+        }
+        if (!seen.insert(e.mainType + e.subType).second) {
+            why = path + ": item " + std::to_string(i) + label + " appears twice";
             return false;
         }
         m_items.push_back(e);
