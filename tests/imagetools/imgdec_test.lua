@@ -131,6 +131,12 @@ end
 sealed(path("align.img"), spliced(image, 40, "\232\3\0\0"))
 -- The second entry takes the first one's types.
 sealed(path("twice.img"), spliced(image, 128 + 128, image:sub(129, 128 + 24)))
+-- Lengths that lie: the tool item's offset and size, the count, the table.
+local FF8 = string.rep("\255", 8)
+sealed(path("offset.img"), spliced(image, 128 + 24, FF8))
+sealed(path("size.img"), spliced(image, 128 + 32, "\0\0\0\1\0\0\0\0"))
+sealed(path("count.img"), spliced(image, 16, "\136\19\0\0"))
+sealed(path("tablepos.img"), spliced(image, 24, "\0\0\0\0\0\1\0\0"))
 local cases = {
     { "missing.img", nil, "cannot open image" },
     { "short.img", "VMRIMAGE", "not a Vemora image (shorter than its header)" },
@@ -142,6 +148,10 @@ local cases = {
     { "header.img", patched(70, 0x41), "damaged header" },
     { "align.img", nil, "bad item alignment 1000" },
     { "twice.img", nil, "item UPFLYTLS/xxxxxxxxxxxxxxxx appears twice" },
+    { "offset.img", nil, "item offset is beyond 2^53 bytes" },
+    { "size.img", nil, "item UPFLYTLS/xxxxxxxxxxxxxxxx lies outside the image" },
+    { "count.img", nil, "item count 5000 is above 4096" },
+    { "tablepos.img", nil, "item table lies outside the image" },
 }
 for _, c in ipairs(cases) do
     if c[2] then write(path(c[1]), c[2]) end
