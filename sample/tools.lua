@@ -202,15 +202,21 @@ local function fel2fes(scope, args)
     DebugTrace("second stage started at " .. payload.target)
 end
 
-function Tools.entry_fel2fes(args)
+-- Runs an entry's work with its clean-ups; any failure reaches the window as
+-- code 32 with the reason, and the entry answers false.
+local function guarded(stage, work, args)
     local scope = new_scope()
-    local ok, why = pcall(fel2fes, scope, args)
+    local ok, why = pcall(work, scope, args)
     scope.close()
     if not ok then
-        report(MSG_ERROR, "FEL: " .. tostring(why), 0)
+        report(MSG_ERROR, stage .. ": " .. tostring(why), 0)
         return false
     end
     return true
+end
+
+function Tools.entry_fel2fes(args)
+    return guarded("FEL", fel2fes, args)
 end
 
 -- Writes one partition, then reads it back; both passes' CRC-32 must agree,
@@ -315,12 +321,5 @@ local function fes(scope, args)
 end
 
 function Tools.entry_fes_thread(args)
-    local scope = new_scope()
-    local ok, why = pcall(fes, scope, args)
-    scope.close()
-    if not ok then
-        report(MSG_ERROR, "FES: " .. tostring(why), 0)
-        return false
-    end
-    return true
+    return guarded("FES", fes, args)
 end

@@ -198,6 +198,31 @@ protected:
         return api.GetToolIF(image.get())->ToolEntry(L, &fes);
     }
 
+    // A fresh board carried into FES by the image's tool script, then the FES
+    // entry; its result in `fesResult`.
+    void RunSession(const std::string& imagePath, uint64_t flashSize, unsigned int& fesResult)
+    {
+        ASSERT_NO_FATAL_FAILURE(Plug(flashSize));
+        ASSERT_EQ(0u, LoadAndInit(imagePath));
+        ASSERT_EQ(0u, Fel2Fes(*board));
+        ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s)) << "the second stage did not run";
+        fesResult = FesThread(*board);
+    }
+
+    // A failed FES entry: false from the script, the reason as the window's
+    // first error, no end of flashing, the board still only taken.
+    void ExpectFailedRun(unsigned int fesResult, const std::string& reason)
+    {
+        EXPECT_EQ(0xFFFFFFFFu, fesResult);
+        const auto errors = CallsOf(WindowCall::Error);
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(0u, errors[0].text.find("FES: " + reason)) << errors[0].text;
+        EXPECT_TRUE(CallsOf(WindowCall::Over).empty()) << "no code 64 after a failure";
+        const std::vector<uint8_t> priv = board->PrivateData();
+        EXPECT_EQ(0u, Le32(priv, 0)) << "still only taken";
+        EXPECT_NE(kOkFlag, Le32(priv, 4)) << "a failed run leaves ok_flag alone";
+    }
+
     std::vector<WindowCall> CallsOf(WindowCall::Slot slot) const
     {
         std::vector<WindowCall> found;
@@ -265,30 +290,18 @@ TEST_F(FlashSample, SampleImageFlashesTheBoard)
 
 TEST_F(FlashSample, TooSmallFlashIsReportedAndNotMarked)
 {
-    ASSERT_NO_FATAL_FAILURE(Plug(1ull << 20)); // the partitions start at 1 MiB
-    ASSERT_EQ(0u, LoadAndInit(std::string(VEMORA_BIN_DIR) + "/sample.img"));
-    ASSERT_EQ(0u, Fel2Fes(*board));
-    ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s));
-    EXPECT_EQ(0xFFFFFFFFu, FesThread(*board));
-
-    const auto errors = CallsOf(WindowCall::Error);
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(0u, errors[0].text.find("FES: CMD_FES_TRANS failed")) << errors[0].text;
-    EXPECT_TRUE(CallsOf(WindowCall::Over).empty());
-    EXPECT_EQ(0u, Le32(board->PrivateData(), 4)) << "a failed run leaves ok_flag alone";
+    unsigned int result = 0;
+    // The partitions start at 1 MiB.
+    ASSERT_NO_FATAL_FAILURE(
+        RunSession(std::string(VEMORA_BIN_DIR) + "/sample.img", 1 << 20, result));
+    ExpectFailedRun(result, "CMD_FES_TRANS failed");
 }
 
 // The flash loses a byte between the write of the last partition and its
-// read-back: the run fails, never ends with code 64, and leaves the board
-// unmarked.
+// read-back.
 TEST_F(FlashSample, ReadBackMismatchFailsTheRun)
 {
-    ASSERT_NO_FATAL_FAILURE(Plug(64ull << 20));
-    ASSERT_EQ(0u, LoadAndInit(std::string(VEMORA_BIN_DIR) + "/sample.img"));
-    ASSERT_EQ(0u, Fel2Fes(*board));
-    ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s));
-    const std::string flashPath = board->FlashPath();
-    ASSERT_FALSE(flashPath.empty());
+    std::string flashPath;
     g_onProgress = [&](const char* text) {
         if (!std::strstr(text, "secure"))
             return;
@@ -297,15 +310,13 @@ TEST_F(FlashSample, ReadBackMismatchFailsTheRun)
         ASSERT_EQ(1, pwrite(fd, "#", 1, 0x2000000 + 100));
         close(fd);
     };
-    EXPECT_EQ(0xFFFFFFFFu, FesThread(*board));
-
-    const auto errors = CallsOf(WindowCall::Error);
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(0u, errors[0].text.find("FES: partition secure reads back wrong")) << errors[0].text;
-    EXPECT_TRUE(CallsOf(WindowCall::Over).empty()) << "no end of flashing after a failed verify";
-    const std::vector<uint8_t> priv = board->PrivateData();
-    EXPECT_EQ(0u, Le32(priv, 0)) << "still only taken";
-    EXPECT_NE(kOkFlag, Le32(priv, 4));
+    ASSERT_NO_FATAL_FAILURE(Plug(64ull << 20));
+    flashPath = board->FlashPath();
+    ASSERT_FALSE(flashPath.empty());
+    ASSERT_EQ(0u, LoadAndInit(std::string(VEMORA_BIN_DIR) + "/sample.img"));
+    ASSERT_EQ(0u, Fel2Fes(*board));
+    ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s));
+    ExpectFailedRun(FesThread(*board), "partition secure reads back wrong");
 }
 
 TEST_F(FlashSample, DamagedPartitionInTheImageIsCaught)
@@ -332,17 +343,9 @@ TEST_F(FlashSample, DamagedPartitionInTheImageIsCaught)
     bytes[offset + 12345] ^= 0x20;
     WriteFile(copy, bytes);
 
-    ASSERT_NO_FATAL_FAILURE(Plug(64ull << 20));
-    ASSERT_EQ(0u, LoadAndInit(copy));
-    ASSERT_EQ(0u, Fel2Fes(*board));
-    ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s));
-    EXPECT_EQ(0xFFFFFFFFu, FesThread(*board));
-    const auto errors = CallsOf(WindowCall::Error);
-    ASSERT_FALSE(errors.empty());
-    EXPECT_NE(std::string::npos, errors[0].text.find("rootfs is damaged in the image"))
-        << errors[0].text;
-    EXPECT_TRUE(CallsOf(WindowCall::Over).empty());
-    EXPECT_NE(kOkFlag, Le32(board->PrivateData(), 4));
+    unsigned int result = 0;
+    ASSERT_NO_FATAL_FAILURE(RunSession(copy, 64ull << 20, result));
+    ExpectFailedRun(result, "partition rootfs is damaged in the image");
 }
 
 // Layouts the board cannot hold as asked are refused before the first write:
@@ -353,17 +356,17 @@ TEST_F(FlashSample, PartitionLayoutsThatCannotBeFlashedAreRefused)
     struct Case {
         const char* name;
         std::string partitions;
-        const char* message;
+        const char* reason;
     };
     const Case cases[] = {
         {"overlap.img",
             PartitionItem("boot", "boot.img", "0x100000")
                 + PartitionItem("rootfs", "rootfs.img", "0x110000"),
-            "FES: partitions boot and rootfs overlap in flash"},
+            "partitions boot and rootfs overlap in flash"},
         {"far.img",
             PartitionItem("boot", "boot.img", "0x100000")
                 + PartitionItem("far", "secure.img", "0xFFFFFF0000"),
-            "FES: partition far ends beyond the 64 GiB"},
+            "partition far ends beyond the 64 GiB"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -371,17 +374,10 @@ TEST_F(FlashSample, PartitionLayoutsThatCannotBeFlashedAreRefused)
             = Pack(c.name, ToolItem() + SecondStageItem("0x4A000000") + c.partitions);
         ASSERT_FALSE(imagePath.empty());
         WindowDouble::calls.clear();
-        ASSERT_NO_FATAL_FAILURE(Plug(64ull << 20));
-        ASSERT_EQ(0u, LoadAndInit(imagePath));
-        ASSERT_EQ(0u, Fel2Fes(*board));
-        ASSERT_TRUE(board->WaitForStage(simdev::Stage::Fes, 5s));
-        EXPECT_EQ(0xFFFFFFFFu, FesThread(*board));
-        const auto errors = CallsOf(WindowCall::Error);
-        ASSERT_FALSE(errors.empty());
-        EXPECT_EQ(0u, errors[0].text.find(c.message)) << errors[0].text;
-        EXPECT_TRUE(CallsOf(WindowCall::Over).empty());
+        unsigned int result = 0;
+        ASSERT_NO_FATAL_FAILURE(RunSession(imagePath, 64ull << 20, result));
+        ExpectFailedRun(result, c.reason);
         EXPECT_EQ(0u, FesTransfers()) << "nothing written";
-        EXPECT_NE(kOkFlag, Le32(board->PrivateData(), 4));
         bus->Unplug(*board);
     }
 }
