@@ -203,6 +203,27 @@ TEST_F(ImgTool, BadManifestsAreRefusedWithoutAnImage)
     EXPECT_EQ(2, RunImgTool({"frobnicate", "x"}).status) << "usage error";
 }
 
+TEST_F(ImgTool, NumbersAreDecimalOrHex)
+{
+    WriteBytes(dir / "n.txt",
+        "align 0x100\n"
+        "item PARTITON boot boot.img target=0100 flags=0X12\n"
+        "item PARTITON secure secure.img target=0x0100\n");
+    ToolResult r = RunImgTool({"pack", dir / "n.img", dir / "n.txt"});
+    ASSERT_EQ(0, r.status) << r.err;
+    r = RunImgTool({"list", dir / "n.img"});
+    EXPECT_EQ(100u, Field(ListLine(r.out, "PARTITON", "boot"), "target")) << "not octal";
+    EXPECT_EQ(0x12u, Field(ListLine(r.out, "PARTITON", "boot"), "flags"));
+    EXPECT_EQ(0x100u, Field(ListLine(r.out, "PARTITON", "secure"), "target"));
+    EXPECT_EQ(0u, Field(ListLine(r.out, "PARTITON", "secure"), "offset") % 256);
+    for (const char* bad : {"target=0x", "target= 1", "target=1e3", "target=0x-1"}) {
+        WriteBytes(dir / "n.txt", std::string("item PARTITON boot boot.img ") + bad + "\n");
+        r = RunImgTool({"pack", dir / "m.img", dir / "n.txt"});
+        EXPECT_EQ(1, r.status) << bad;
+        EXPECT_NE(std::string::npos, r.err.find("bad number")) << bad << ": " << r.err;
+    }
+}
+
 TEST_F(ImgTool, FailedWriteKeepsTheOldImage)
 {
     ASSERT_EQ(0, RunImgTool({"pack", dir / "fw.img", dir / "image.txt"}).status);

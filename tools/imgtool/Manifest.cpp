@@ -3,6 +3,7 @@
 #include "ImageFormat.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -50,13 +51,16 @@ bool Tokenize(const std::string& line, std::vector<std::string>& tokens, std::st
     return true;
 }
 
+// Decimal, or hexadecimal after "0x"; a leading 0 does not mean octal.
 bool ParseNumber(const std::string& text, uint64_t& value)
 {
-    if (text.empty() || text[0] == '-' || text[0] == '+')
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || !std::isxdigit(static_cast<unsigned char>(digits[0])))
         return false;
     errno = 0;
     char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    const unsigned long long v = std::strtoull(digits.c_str(), &end, hex ? 16 : 10);
     if (errno != 0 || *end != '\0')
         return false;
     value = v;
