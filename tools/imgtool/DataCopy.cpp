@@ -86,6 +86,10 @@ bool CopyData(const CopySpan& from, const CopySpan& to, uint64_t length, const B
                 continue;
             }
             dataEnd = NextHole(from, pos, end);
+            // A file changing under us can answer "data here" and "hole here"
+            // for one position; read a chunk then, so the copy always moves on.
+            if (dataEnd <= pos)
+                dataEnd = end - pos < kChunk ? end : pos + kChunk;
         }
         while (pos < dataEnd) {
             const size_t n = dataEnd - pos < kChunk ? static_cast<size_t>(dataEnd - pos) : kChunk;
