@@ -48,12 +48,15 @@ FlashStore::~FlashStore()
         unlink(path_.c_str());
 }
 
-bool FlashStore::Write(uint64_t offset, const uint8_t* data, uint64_t length)
+namespace {
+
+// pread or pwrite until the whole range is done; short transfers go on
+// where they stopped.
+template <typename Io, typename Bytes>
+bool Whole(Io io, int fd, Bytes* data, uint64_t offset, uint64_t length)
 {
-    if (fd_ < 0 || !Fits(offset, length))
-        return false;
     while (length > 0) {
-        const ssize_t done = pwrite(fd_, data, length, static_cast<off_t>(offset));
+        const ssize_t done = io(fd, data, length, static_cast<off_t>(offset));
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
@@ -65,21 +68,16 @@ bool FlashStore::Write(uint64_t offset, const uint8_t* data, uint64_t length)
     return true;
 }
 
+} // namespace
+
+bool FlashStore::Write(uint64_t offset, const uint8_t* data, uint64_t length)
+{
+    return fd_ >= 0 && Fits(offset, length) && Whole(pwrite, fd_, data, offset, length);
+}
+
 bool FlashStore::Read(uint64_t offset, uint8_t* data, uint64_t length) const
 {
-    if (fd_ < 0 || !Fits(offset, length))
-        return false;
-    while (length > 0) {
-        const ssize_t done = pread(fd_, data, length, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        data += done;
-        offset += static_cast<uint64_t>(done);
-        length -= static_cast<uint64_t>(done);
-    }
-    return true;
+    return fd_ >= 0 && Fits(offset, length) && Whole(pread, fd_, data, offset, length);
 }
 
 void FlashStore::Sync()
