@@ -2,9 +2,10 @@
 // from host code. Every operation leaves the Lua stack as it found it and
 // does nothing when the global is not a table.
 //
-// Key access goes through lua_setfield/lua_gettable, so metamethods apply
-// and run unprotected: call from protected code if they may raise. Index
-// access is raw.
+// The global is looked up through the globals table, and key access goes
+// through lua_setfield/lua_gettable, so metamethods apply and run
+// unprotected: call from protected code if they may raise. Index access is
+// raw.
 #pragma once
 
 struct lua_State;
