@@ -8,8 +8,10 @@
 
 #include <cstring>
 #include <dlfcn.h>
+#include <exception>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace {
@@ -26,6 +28,7 @@ enum LoadResult {
     kOpenFailed = 7,
     kNoGetInterface = 8,
     kNoInterface = 9,
+    kFailed = 10,
 };
 
 struct Plugin {
@@ -37,15 +40,18 @@ struct Hub {
     // Recursive: a plug-in's constructors or GetInterface may themselves load
     // further plug-ins through the center on the same thread.
     std::recursive_mutex lock;
-    std::map<std::string, Plugin> byGuid;
+    // Looked up by the caller's text as it is, without a copy.
+    std::map<std::string, Plugin, std::less<>> byGuid;
     std::map<std::string, void*> libraries; // path -> dlopen handle
 };
 
 // Never destroyed: plug-ins may still reach the center while the process
-// runs its static destructors.
+// runs its static destructors. Built in static storage, so reaching it
+// allocates nothing.
 Hub& TheHub()
 {
-    static Hub* hub = new Hub;
+    alignas(Hub) static unsigned char storage[sizeof(Hub)];
+    static Hub* hub = new (storage) Hub;
     return *hub;
 }
 
@@ -69,7 +75,7 @@ void* Library(Hub& hub, const std::string& path)
     return handle;
 }
 
-int LoadPlugin(const PluginLoadInfo* info)
+int Load(const PluginLoadInfo* info)
 {
     if (!info) {
         PyrraDebug::DebugErr("pluginhub: LoadPlugin without a record\n");
@@ -130,7 +136,19 @@ int LoadPlugin(const PluginLoadInfo* info)
     return kLoaded;
 }
 
-void* GetPluginInterface(const char* guid)
+// The manager's slots are called from C-style code: nothing is thrown
+// through them (a failed allocation becomes a logged refusal).
+int LoadPlugin(const PluginLoadInfo* info)
+{
+    try {
+        return Load(info);
+    } catch (const std::exception& e) {
+        PyrraDebug::DebugErr("pluginhub: cannot load plug-in %.63s: %s\n", info->szGuid, e.what());
+        return kFailed;
+    }
+}
+
+void* GetPluginInterface(const char* guid) noexcept
 {
     // No known GUID is longer than its field; read no further than that.
     if (!guid || strnlen(guid, sizeof PluginLoadInfo::szGuid) == sizeof PluginLoadInfo::szGuid)

@@ -1,4 +1,5 @@
 #include "CaptureOutput.h"
+#include "FailingNew.h"
 #include "ModulePath.h"
 #include "PluginCenter.h"
 #include "TestPlugin.h"
@@ -232,6 +233,31 @@ TEST_F(PluginHub, RegistryOutlivesTheLastHandleToTheCenter)
     EXPECT_EQ(getMan(), m_man);
     m_man = getMan();
     EXPECT_EQ(Get("outlive"), iface);
+}
+
+TEST_F(PluginHub, RunningOutOfMemoryIsARefusalNotAnException)
+{
+    // GUIDs too long for a string's inline buffer: any copy would allocate.
+    ASSERT_EQ(Load(LANGHUB_GUID, "testplug_a.dll"), 0);
+    const TestPluginIf* kept = Get(LANGHUB_GUID);
+    ASSERT_NE(kept, nullptr);
+    PluginLoadInfo info;
+    ASSERT_EQ(MakePluginLoadInfo(&info, USBWIRE_GUID, "testplug_b.dll"), 0);
+
+    CaptureOutput err(stderr);
+    FailAllocations(true);
+    const int result = m_man->LoadPlugin(&info);
+    const void* missing = m_man->GetPluginInterface(USBWIRE_GUID);
+    const void* found = m_man->GetPluginInterface(LANGHUB_GUID);
+    FailAllocations(false);
+    EXPECT_NE(result, 0);
+    EXPECT_EQ(missing, nullptr);
+    EXPECT_EQ(found, kept);
+    EXPECT_EQ(err.Text(), "pluginhub: cannot load plug-in " USBWIRE_GUID ": std::bad_alloc\n");
+
+    // Nothing half-registered stands in the way of a later load.
+    EXPECT_EQ(m_man->LoadPlugin(&info), 0);
+    EXPECT_NE(Get(USBWIRE_GUID), nullptr);
 }
 
 TEST_F(PluginHub, APluginMayLoadAnotherWhileBeingLoaded)
