@@ -1,7 +1,9 @@
 // The transport's function table, as "usbwire.dll" hands it out through
 // GetInterface. A handle is a pointer-sized value carrying the descriptor of
-// the open device node; -1 means no device. Every function returns 0 on
-// success or the failure code of the transport.
+// the open device node; -1 means no device and 0 a closed one, and every
+// function but Fex_Query refuses both. Every function returns 0 on success or
+// the failure code of the transport. The protocol values callers need are in
+// FexProtocol.h.
 #pragma once
 
 struct tag_EFEX_IF {
