@@ -130,6 +130,7 @@ T.run({
       io.stdout:write("|")
       CharsToBuffer(h, "123456789")
       calc_crc32(h, 9)
+      FreeBuffer(h)
     ]])
     T.truthy(ok, "child ran")
     T.truthy(out:match("^0x%x+, 3, 513, =1|%./buffer, pBuffer = 0x%x+, nLen = 9, crc32 = 3421780262$"),

@@ -165,6 +165,7 @@ T.run({
       local second = LFwrite(fd, h, 16)
       LFclose(fd)
       io.stdout:write(tostring(first), " ", tostring(second))
+      FreeBuffer(h)
       CopyFile(dir .. "/src.bin", dir .. "/copy.bin")
     ]], "trap '' XFSZ; ulimit -f 8;")
     T.truthy(ok, "child ran: " .. tostring(err))

@@ -102,6 +102,7 @@ T.run({
       io.stdout:write("|")
       TraceBuffer(h, 1000)
       TraceBuffer(h, 1)
+      FreeBuffer(h)
     ]])
     T.truthy(ok, "child ran: " .. tostring(err))
     local first, rest = out:match("^step 1\n(A+)\n(.*)$")
@@ -109,7 +110,9 @@ T.run({
     T.eq(#first, 512, "at most 512 characters")
     T.truthy(rest:match("|ab\na\n$"), "stops at the zero byte and at the length: " .. rest)
     T.raises("buffer handle is null", function() TraceBuffer(nil, 4) end)
-    T.raises("count must not be negative", function() TraceBuffer(MallocBuffer(16), -1) end)
+    local h = MallocBuffer(16)
+    T.raises("count must not be negative", function() TraceBuffer(h, -1) end)
+    FreeBuffer(h)
   end},
 
   {"64-bit arithmetic on halves", function()
