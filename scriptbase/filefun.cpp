@@ -25,8 +25,13 @@ constexpr int kLineSize = 1024;
 // have fitted are still refused rather than cut.
 constexpr size_t kCopyPathsMax = 1019;
 
+// A stream from fopen is light userdata (null for a failed open). A full
+// userdata such as Lua's own io.stdout holds no FILE at its address, and
+// closing or reading it would wreck Lua's memory: refused.
 FILE* ArgStream(lua_State* L, int index)
 {
+    if (lua_type(L, index) == LUA_TUSERDATA)
+        luaL_argerror(L, index, "not a stream from fopen");
     return static_cast<FILE*>(lua_touserdata(L, index));
 }
 

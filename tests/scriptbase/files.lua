@@ -243,6 +243,13 @@ T.run({
     T.raises("buffer handle is null", function() fread(f, nil, 4) end)
     T.raises("count must not be negative", function() fwrite(f, h, -4) end)
     fclose(f)
+    -- Lua's own streams are full userdata, not FILE addresses.
+    for _, fn in ipairs({fclose, fgetALine}) do
+      T.raises("not a stream from fopen", fn, io.stdout)
+    end
+    T.raises("not a stream from fopen", fread, io.stdin, h, 4)
+    T.raises("not a stream from fopen", fwrite, io.stdout, h, 4)
+    T.raises("not a stream from fopen", fseek, io.stdout, 0, 0)
     T.eq(T.readfile(src), "keep", "file untouched")
     FreeBuffer(h)
   end},
