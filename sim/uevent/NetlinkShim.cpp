@@ -142,8 +142,10 @@ void Feed()
     for (;;) {
         bool blocked = false;
         for (size_t i = 0; i < shim.sockets.size();) {
+            // A reader that closed its end shows as a failed send: its
+            // descriptor number is the application's, not ours to probe.
             Simulated& s = shim.sockets[i];
-            bool gone = !SameFile(s.fd, s.dev, s.ino);
+            bool gone = false;
             while (!gone && !s.queue.empty()) {
                 const std::string& next = s.queue.front();
                 if (send(s.feed, next.data(), next.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
@@ -300,9 +302,13 @@ SIMDEV_OVERRIDE int bind(int fd, const sockaddr* address, socklen_t length) noex
         errno = EINVAL;
         return -1;
     }
+    // A closed socket gives its port back at once, as on netlink.
     auto taken = [&](uint32_t port) {
-        return std::any_of(shim.sockets.begin(), shim.sockets.end(),
-            [&](const simdev::Simulated& s) { return s.bound && s.port == port && s.fd != fd; });
+        return std::any_of(
+            shim.sockets.begin(), shim.sockets.end(), [&](const simdev::Simulated& s) {
+                return s.bound && s.port == port && s.fd != fd
+                    && simdev::SameFile(s.fd, s.dev, s.ino);
+            });
     };
     uint32_t port = it->bound ? it->port : wanted.nl_pid;
     if (port && taken(port)) {

@@ -6,6 +6,7 @@
 #include <linux/netlink.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,6 +34,23 @@ TEST(Shim, SocketIsARealDescriptorThatPollsAndReadsAsFromTheKernel)
     EXPECT_NE(bind(other, reinterpret_cast<sockaddr*>(&same), sizeof same), 0);
     EXPECT_EQ(errno, EADDRINUSE);
     close(other);
+
+    // A closed socket gives its port back, even while its number is taken
+    // by something else.
+    const int later = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
+    ASSERT_GE(later, 0);
+    sockaddr_nl fixed {};
+    fixed.nl_family = AF_NETLINK;
+    fixed.nl_pid = 4242;
+    fixed.nl_groups = 1;
+    ASSERT_EQ(bind(later, reinterpret_cast<sockaddr*>(&fixed), sizeof fixed), 0);
+    close(later);
+    const int holder = eventfd(0, EFD_CLOEXEC); // takes the closed socket's number
+    const int again = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
+    ASSERT_GE(again, 0);
+    EXPECT_EQ(bind(again, reinterpret_cast<sockaddr*>(&fixed), sizeof fixed), 0) << errno;
+    close(again);
+    close(holder);
 
     simdev::Bus bus;
     auto board = bus.Plug();
