@@ -41,8 +41,17 @@ TEST_F(Wire, RequestBlockWithBadMagicOrLengthsIsStalled)
     request[18] = 17; // ... and 17 in its second copy
     EXPECT_EQ(Fex().Fex_Send(host->handle(), request, 32, count), 200);
     EXPECT_EQ(Fex().Fex_Send(host->handle(), request, 31, count), 200);
+    request[18] = 16;
+    request[16] = 0x13; // neither read nor write
+    EXPECT_EQ(Fex().Fex_Send(host->handle(), request, 32, count), 200);
+    request[16] = 0x12;
+    request[15] = 16; // command length other than 12
+    EXPECT_EQ(Fex().Fex_Send(host->handle(), request, 32, count), 200);
+    request[15] = 12;
+    request[11] = request[21] = 0x10; // a 256 MiB data phase: more than the board buffers
+    EXPECT_EQ(Fex().Fex_Send(host->handle(), request, 32, count), 200);
     ExpectHealthy();
-    EXPECT_EQ(board->Stats().refused, 3u);
+    EXPECT_EQ(board->Stats().refused, 6u);
 }
 
 TEST_F(Wire, ReadWithNothingPendingTimesOutAndWrongOrderStalls)
