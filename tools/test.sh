@@ -1,6 +1,37 @@
 #!/usr/bin/env bash
-# Sets up, builds with warnings as errors and runs the whole test suite.
-set -euo pipefail
+# Sets up, builds with warnings as errors and runs the whole test suite; then
+# builds it with AddressSanitizer and UndefinedBehaviorSanitizer and runs it
+# again (tools/sanitize.sh). The runs go one after the other, never side by
+# side, and a summary of both ends the output.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-VEMORA_WERROR=ON tools/setup.sh
-ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 600
+
+if ! VEMORA_WERROR=ON tools/setup.sh; then
+  echo "test: setup or build failed"
+  exit 1
+fi
+rm -f build/ctest.log
+ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 600 | tee build/ctest.log
+plain=$?
+tools/sanitize.sh
+sanitized=$?
+
+# <title> <status> <build dir>: verdict, ctest's count, and the tests that
+# were skipped or failed.
+summarize() {
+  local verdict=passed log=$3/ctest.log
+  (($2)) && verdict=FAILED
+  if [[ -f $log ]]; then
+    echo "$1: $verdict ($(grep -h 'tests passed' "$log" | tail -n1))"
+    sed -n 's/^sanitize: /  /p' "$log"
+    sed -n '/tests passed/,$s/^\s*[0-9]\+ - /  /p' "$log"
+  else
+    echo "$1: $verdict (no tests ran; see the build output above)"
+  fi
+}
+echo "==== summary"
+summarize "tests" "$plain" build
+summarize "tests with sanitizers" "$sanitized" build-asan
+reports=(build-asan/sanitizer-reports/*)
+[[ -e ${reports[0]} ]] && echo "  sanitizer reports (printed above): ${reports[*]}"
+((plain == 0 && sanitized == 0))
