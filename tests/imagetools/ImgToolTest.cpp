@@ -274,9 +274,15 @@ TEST_F(ImgTool, DamagedImagesAreRefusedWithoutOutput)
         EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
         EXPECT_FALSE(Exists(dir / "boot.out"));
     }
-    const ToolResult r = RunImgTool({"extract", image, "PARTITON", "home", dir / "home.out"});
+    ToolResult r = RunImgTool({"extract", image, "PARTITON", "home", dir / "home.out"});
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.err.find("no item PARTITON/home")) << r.err;
+    // A FIFO has no writer: refused at once, not waited on.
+    ASSERT_EQ(0, mkfifo((dir / "pipe.img").c_str(), 0600));
+    r = RunImgTool({"list", dir / "pipe.img"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("not a regular file")) << r.err;
+    unlink((dir / "pipe.img").c_str());
     ExpectOnly(dir,
         {"bad.img", "boot.img", "fw.img", "image.txt", "secure.img", "stage2.bin", "tools.lua"});
 }

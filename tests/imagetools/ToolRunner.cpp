@@ -81,6 +81,7 @@ ToolResult RunImgTool(const std::vector<std::string>& args, uint64_t fileSizeLim
             const rlimit limit {fileSizeLimit, fileSizeLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        alarm(60); // a tool that hangs fails the test instead of stalling the suite
         execv(argv[0], argv.data());
         _exit(127);
     }

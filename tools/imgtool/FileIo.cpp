@@ -50,7 +50,9 @@ Fd& Fd::operator=(Fd&& other) noexcept
 
 bool OpenForReading(const std::string& path, Fd& fd, std::string& why)
 {
-    fd = Fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO given by mistake is refused below instead
+    // of waiting for a writer forever; it changes nothing for a regular file.
+    fd = Fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         why = ErrorText("cannot open", path);
         return false;
