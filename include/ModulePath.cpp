@@ -2,6 +2,7 @@
 
 #include "PyrraDebug.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
@@ -41,6 +42,10 @@ int ReadExePath(char* buffer, int size)
 {
     const ssize_t n = readlink("/proc/self/exe", buffer, size);
     if (n < 0 || n >= size) {
+        // readlink succeeds on a link that does not fit; name the real reason
+        // rather than let perror print "Success".
+        if (n >= size)
+            errno = ENAMETOOLONG;
         std::perror("readlink failed:");
         // A link that did not fit left the buffer unterminated; callers then
         // work with an empty path.
