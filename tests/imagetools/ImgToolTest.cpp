@@ -360,6 +360,29 @@ TEST_F(ImgTool, HostileTablesAreRefusedAndNothingLandsOutside)
     }
 }
 
+// A listing shows what an image says, but never hands its control bytes to
+// the terminal.
+TEST_F(ImgTool, ListingEscapesControlBytes)
+{
+    ASSERT_EQ(0, RunImgTool({"pack", dir / "fw.img", dir / "image.txt"}).status);
+    std::string bytes = ReadBytes(dir / "fw.img");
+    bytes.replace(64, 8,
+        std::string("v\x1b[2J\x07\x7f"
+                    "1",
+            8));                                                // firmware version
+    bytes.replace(128 + 2 * 128, 4, std::string("P\x1b]0", 4)); // main type of the third item
+    Reseal(bytes);
+    WriteBytes(dir / "ctl.img", bytes);
+
+    const ToolResult r = RunImgTool({"list", dir / "ctl.img"});
+    ASSERT_EQ(0, r.status) << r.err;
+    for (const char c : r.out)
+        EXPECT_TRUE(c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f))
+            << "control byte " << int(c) << " in the listing";
+    EXPECT_NE(std::string::npos, r.out.find("version \"v\\x1b[2J\\x07\\x7f1")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("\nP\\x1b]0ITON boot")) << r.out;
+}
+
 // Holes of sparse inputs are counted into the CRC-32 without being read.
 TEST_F(ImgTool, SparseInputsKeepTheirHolesAndCrc)
 {

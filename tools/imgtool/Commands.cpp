@@ -129,6 +129,28 @@ int PackImage(const std::string& imagePath, const std::string& source)
     return 0;
 }
 
+namespace {
+
+// Texts from an image are shown with control bytes escaped, so a hostile
+// image cannot drive the terminal.
+std::string Printable(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 int ListImage(const std::string& imagePath)
 {
     ImageFile image;
@@ -137,12 +159,14 @@ int ListImage(const std::string& imagePath)
         return Fail(why);
     const imgfmt::Header& h = image.header();
     std::printf("image %s: format %u, version \"%s\", %u items, %" PRIu64 " bytes\n",
-        imagePath.c_str(), imgfmt::kVersion, h.firmwareVersion.c_str(), h.itemCount, h.imageSize);
+        imagePath.c_str(), imgfmt::kVersion, Printable(h.firmwareVersion).c_str(), h.itemCount,
+        h.imageSize);
     for (const imgfmt::Entry& e : image.items()) {
         std::printf("%-8s %-16s offset=%" PRIu64 " size=%" PRIu64 " target=0x%" PRIx64
                     " crc=0x%08x flags=%u name=%s\n",
-            imgfmt::FieldText(e.mainType).c_str(), imgfmt::FieldText(e.subType).c_str(), e.offset,
-            e.size, e.target, e.crc, e.flags, QuoteToken(e.name).c_str());
+            Printable(imgfmt::FieldText(e.mainType)).c_str(),
+            Printable(imgfmt::FieldText(e.subType)).c_str(), e.offset, e.size, e.target, e.crc,
+            e.flags, Printable(QuoteToken(e.name)).c_str());
     }
     return 0;
 }
