@@ -93,10 +93,10 @@ std::string BusCore::NodeFor(unsigned minor) const
     return options_.dev_dir + "/qx_efex" + std::to_string(minor);
 }
 
-void BusCore::Send(const EventSpec& spec)
+void BusCore::Send(const UeventFields& fields)
 {
     // Called with event_lock_ held, so SEQNUM order is delivery order.
-    const std::string datagram = ComposeUevent(spec, ++seqnum_);
+    const std::string datagram = ComposeUevent(fields, ++seqnum_);
     Uevent event;
     ParseUevent(datagram.data(), datagram.size(), event);
     events_.push_back(event);
@@ -106,7 +106,7 @@ void BusCore::Send(const EventSpec& spec)
         ShimBroadcast(datagram);
 }
 
-void BusCore::Emit(const std::vector<EventSpec>& burst)
+void BusCore::Emit(const std::vector<UeventFields>& burst)
 {
     std::lock_guard<std::mutex> hold(event_lock_);
     for (size_t i = 0; i < burst.size(); ++i) {
@@ -120,7 +120,7 @@ void BusCore::Emit(const std::vector<EventSpec>& burst)
 
 void BusCore::EmitNoise()
 {
-    std::vector<EventSpec> burst;
+    std::vector<UeventFields> burst;
     {
         std::lock_guard<std::mutex> hold(event_lock_);
         burst = NoiseBurst(rng_);

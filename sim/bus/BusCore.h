@@ -37,8 +37,8 @@ private:
 
     void Schedule(Clock::duration delay, std::function<void()> task);
     void Run();
-    void Emit(const std::vector<EventSpec>& burst);
-    void Send(const EventSpec& spec);
+    void Emit(const std::vector<UeventFields>& burst);
+    void Send(const UeventFields& fields);
     void Depart(const std::shared_ptr<BoardCore>& board, bool returns);
     void Return(const std::shared_ptr<BoardCore>& board);
     std::string NodeFor(unsigned minor) const;

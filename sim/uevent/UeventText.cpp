@@ -31,9 +31,9 @@ std::string InterfacePath(const UsbPlace& place)
     return DevicePath(place) + "/1-" + std::to_string(place.port) + ":1.0";
 }
 
-EventSpec UsbDevice(const std::string& action, const UsbPlace& place, bool driver)
+UeventFields UsbDevice(const std::string& action, const UsbPlace& place, bool driver)
 {
-    EventSpec e {action, DevicePath(place), {}};
+    UeventFields e {action, DevicePath(place), {}};
     e.keys = {{"SUBSYSTEM", "usb"}, {"MAJOR", "189"}, {"MINOR", std::to_string(place.devnum - 1)},
         {"DEVNAME", "bus/usb/001/" + Num3(place.devnum)}, {"DEVTYPE", "usb_device"}};
     if (driver)
@@ -44,9 +44,9 @@ EventSpec UsbDevice(const std::string& action, const UsbPlace& place, bool drive
     return e;
 }
 
-EventSpec UsbInterface(const std::string& action, const UsbPlace& place, bool driver)
+UeventFields UsbInterface(const std::string& action, const UsbPlace& place, bool driver)
 {
-    EventSpec e {
+    UeventFields e {
         action, InterfacePath(place), {{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_interface"}}};
     if (driver)
         e.keys.push_back({"DRIVER", "qx_efex"});
@@ -56,7 +56,7 @@ EventSpec UsbInterface(const std::string& action, const UsbPlace& place, bool dr
     return e;
 }
 
-EventSpec Node(const std::string& action, const UsbPlace& place)
+UeventFields Node(const std::string& action, const UsbPlace& place)
 {
     const std::string name = "qx_efex" + std::to_string(place.minor);
     return {action, InterfacePath(place) + "/qx_efex/" + name,
@@ -66,36 +66,36 @@ EventSpec Node(const std::string& action, const UsbPlace& place)
 
 } // namespace
 
-std::string ComposeUevent(const EventSpec& spec, uint64_t seqnum)
+std::string ComposeUevent(const UeventFields& fields, uint64_t seqnum)
 {
-    std::string text = spec.action + "@" + spec.devpath;
+    std::string text = fields.action + "@" + fields.devpath;
     text.push_back('\0');
     auto add = [&](const std::string& key, const std::string& value) {
         text += key + "=" + value;
         text.push_back('\0');
     };
-    add("ACTION", spec.action);
-    add("DEVPATH", spec.devpath);
-    for (const auto& [key, value] : spec.keys)
+    add("ACTION", fields.action);
+    add("DEVPATH", fields.devpath);
+    for (const auto& [key, value] : fields.keys)
         add(key, value);
     add("SEQNUM", std::to_string(seqnum));
     return text;
 }
 
-std::vector<EventSpec> ArrivalBurst(const UsbPlace& place)
+std::vector<UeventFields> ArrivalBurst(const UsbPlace& place)
 {
     return {UsbDevice("add", place, false), UsbInterface("add", place, false), Node("add", place),
         UsbInterface("bind", place, true), UsbDevice("bind", place, true)};
 }
 
-std::vector<EventSpec> DepartureBurst(const UsbPlace& place)
+std::vector<UeventFields> DepartureBurst(const UsbPlace& place)
 {
     return {Node("remove", place), UsbInterface("unbind", place, false),
         UsbInterface("remove", place, false), UsbDevice("unbind", place, false),
         UsbDevice("remove", place, false)};
 }
 
-EventSpec QuietNoise(std::mt19937_64& rng)
+UeventFields QuietNoise(std::mt19937_64& rng)
 {
     if (rng() % 2)
         return {"change", "/devices/LNXSYSTM:00/LNXSYBUS:00/PNP0C0A:00/power_supply/BAT0",
@@ -109,7 +109,7 @@ EventSpec QuietNoise(std::mt19937_64& rng)
             {"DISKSEQ", std::to_string(10 + rng() % 90)}}};
 }
 
-std::vector<EventSpec> NoiseBurst(std::mt19937_64& rng)
+std::vector<UeventFields> NoiseBurst(std::mt19937_64& rng)
 {
     if (rng() % 3)
         return {QuietNoise(rng)};
@@ -122,7 +122,7 @@ std::vector<EventSpec> NoiseBurst(std::mt19937_64& rng)
     const std::string minor = std::to_string(128 + number - 1);
     const std::vector<std::pair<std::string, std::string>> usb
         = {{"PRODUCT", "781/5567/100"}, {"TYPE", "0/0/0"}};
-    std::vector<EventSpec> burst;
+    std::vector<UeventFields> burst;
     burst.push_back({"add", dev,
         {{"SUBSYSTEM", "usb"}, {"MAJOR", "189"}, {"MINOR", minor},
             {"DEVNAME", "bus/usb/002/" + devnum}, {"DEVTYPE", "usb_device"}, usb[0], usb[1],

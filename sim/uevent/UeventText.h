@@ -10,13 +10,13 @@
 
 namespace simdev {
 
-struct EventSpec {
+struct UeventFields {
     std::string action;
     std::string devpath;
     std::vector<std::pair<std::string, std::string>> keys; // SUBSYSTEM first
 };
 
-std::string ComposeUevent(const EventSpec& spec, uint64_t seqnum);
+std::string ComposeUevent(const UeventFields& fields, uint64_t seqnum);
 
 // Where a board sits on the bus.
 struct UsbPlace {
@@ -27,12 +27,12 @@ struct UsbPlace {
 
 // What Linux sends when a USB device with the eFex driver comes and goes:
 // the device, its interface, the driver's node, then bind (or the reverse).
-std::vector<EventSpec> ArrivalBurst(const UsbPlace& place);
-std::vector<EventSpec> DepartureBurst(const UsbPlace& place);
+std::vector<UeventFields> ArrivalBurst(const UsbPlace& place);
+std::vector<UeventFields> DepartureBurst(const UsbPlace& place);
 
 // Unrelated devices: one event that can stand between a board's own
 // (a battery or a loop device changing), or a whole storage-stick arrival.
-EventSpec QuietNoise(std::mt19937_64& rng);
-std::vector<EventSpec> NoiseBurst(std::mt19937_64& rng);
+UeventFields QuietNoise(std::mt19937_64& rng);
+std::vector<UeventFields> NoiseBurst(std::mt19937_64& rng);
 
 } // namespace simdev

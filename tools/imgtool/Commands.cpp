@@ -36,7 +36,7 @@ bool MakeCipher(
 }
 
 struct Source {
-    const ItemSpec* spec;
+    const ManifestItem* item;
     Fd fd;
     uint64_t size;
 };
@@ -48,7 +48,7 @@ bool OpenSources(const Manifest& manifest, std::vector<Source>& sources, std::st
         return false;
     }
     for (size_t i = 0; i < manifest.items.size(); ++i) {
-        const ItemSpec& item = manifest.items[i];
+        const ManifestItem& item = manifest.items[i];
         for (size_t j = 0; j < i; ++j) {
             if (manifest.items[j].mainType == item.mainType
                 && manifest.items[j].subType == item.subType) {
@@ -94,24 +94,24 @@ int PackImage(const std::string& imagePath, const std::string& source)
         return Fail(why);
     std::vector<uint8_t> table(tableBytes);
     for (size_t i = 0; i < sources.size(); ++i) {
-        const ItemSpec& spec = *sources[i].spec;
+        const ManifestItem& item = *sources[i].item;
         imgfmt::Entry e;
-        e.mainType = spec.mainType;
-        e.subType = spec.subType;
+        e.mainType = item.mainType;
+        e.subType = item.subType;
         e.offset = imgfmt::AlignUp(end, header.alignment);
         e.size = sources[i].size;
-        e.target = spec.target;
-        e.flags = spec.flags;
-        e.name = spec.name;
+        e.target = item.target;
+        e.flags = item.flags;
+        e.name = item.name;
         const uint64_t limit = UINT64_C(1) << 62;
         if (e.size > limit || e.offset > limit - e.size)
             return Fail("image would exceed 2^62 bytes");
         std::unique_ptr<BlockCipher> cipher;
-        if (!MakeCipher(spec.encrypt, e.subType, cipher, why))
-            return Fail(spec.file + ": " + why);
+        if (!MakeCipher(item.encrypt, e.subType, cipher, why))
+            return Fail(item.file + ": " + why);
         uint32_t crc = 0;
-        if (!CopyData({sources[i].fd.get(), spec.file, 0}, {out.fd(), imagePath, e.offset}, e.size,
-                cipher.get(), spec.encrypt ? CipherStep::Encrypt : CipherStep::None, crc, why))
+        if (!CopyData({sources[i].fd.get(), item.file, 0}, {out.fd(), imagePath, e.offset}, e.size,
+                cipher.get(), item.encrypt ? CipherStep::Encrypt : CipherStep::None, crc, why))
             return Fail(why);
         e.crc = crc;
         imgfmt::EncodeEntry(e, table.data() + i * imgfmt::kEntrySize);

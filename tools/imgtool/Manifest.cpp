@@ -81,7 +81,7 @@ std::string Join(const std::string& dir, const std::string& file)
 }
 
 bool ParseItem(
-    const std::vector<std::string>& t, const std::string& dir, ItemSpec& item, std::string& why)
+    const std::vector<std::string>& t, const std::string& dir, ManifestItem& item, std::string& why)
 {
     if (t.size() < 4) {
         why = "item needs <main type> <subtype> <file>";
@@ -151,7 +151,7 @@ bool ParseLine(
         return true;
     }
     if (word == "item") {
-        ItemSpec item;
+        ManifestItem item;
         if (!ParseItem(t, dir, item, why))
             return false;
         m.items.push_back(item);
@@ -245,7 +245,7 @@ bool ReadFolder(const std::string& dir, Manifest& manifest, std::string& why)
         if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         const size_t dot = name.find('.');
-        ItemSpec item;
+        ManifestItem item;
         why.clear();
         if (dot == std::string::npos
             || !MakeType(name.substr(0, dot), imgfmt::kMainTypeLen, true, item.mainType, why)

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct ItemSpec {
+struct ManifestItem {
     std::string mainType; // padded to 8 bytes
     std::string subType;  // padded to 16 bytes
     std::string file;     // path of the data
@@ -19,7 +19,7 @@ struct ItemSpec {
 struct Manifest {
     std::string firmwareVersion;
     uint32_t alignment = 0; // 0: the default
-    std::vector<ItemSpec> items;
+    std::vector<ManifestItem> items;
 };
 
 // The file a folder may hold to describe itself; written by "extract --all".
