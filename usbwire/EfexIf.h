@@ -6,6 +6,11 @@
 // FexProtocol.h.
 #pragma once
 
+#include <cstdint>
+
+// The handle value that means no device: what a failed Fex_Open stores.
+inline void* const EFEX_NO_DEVICE = reinterpret_cast<void*>(intptr_t(-1));
+
 struct tag_EFEX_IF {
     int (*Fex_Open)(void** handle, char* path);
     int (*Fex_Close)(void** handle);

@@ -2,6 +2,7 @@
 // Handles and buffers are light userdata; lengths are Lua numbers cut to 32
 // bits. No function raises a Lua error: failures come back as nil or as the
 // transport's code.
+#include "EfexIf.h"
 #include "eFexCore.h"
 
 #include <cstdint>
@@ -57,7 +58,7 @@ VEMORA_EXPORT int l_Fex_Open(lua_State* L)
     void* handle = nullptr;
     // A path with a NUL inside would name another node.
     if (!path || std::strlen(path) != length || Fex_Open(&handle, const_cast<char*>(path)) != 0
-        || handle == nullptr || handle == reinterpret_cast<void*>(intptr_t(-1))) {
+        || handle == nullptr || handle == EFEX_NO_DEVICE) {
         lua_pushnil(L);
         return 1;
     }

@@ -1,5 +1,6 @@
 #include "eFexCore.h"
 
+#include "EfexIf.h"
 #include "FexProtocol.h"
 #include "PyrraDebug.h"
 
@@ -106,8 +107,6 @@ enum : int {
     kStatusPhasePoint = 651, // the FEX status transfer failed
     kFexStatusFailed = 659,
 };
-
-void* const kNoDevice = reinterpret_cast<void*>(intptr_t(-1));
 
 // The descriptor a handle carries, or -1 when it carries none: -1 means no
 // device, 0 a closed one, and a value outside the descriptor range cannot be
@@ -265,7 +264,7 @@ int Fex_Open(void** handle, char* path)
         errno = path ? ENAMETOOLONG : EFAULT;
         std::perror("open");
         if (handle)
-            *handle = kNoDevice;
+            *handle = EFEX_NO_DEVICE;
         return kOpenFailed;
     }
     std::memcpy(node, path, length);
@@ -280,7 +279,7 @@ int Fex_Open(void** handle, char* path)
     }
     if (fd < 0) {
         std::perror("open");
-        *handle = kNoDevice;
+        *handle = EFEX_NO_DEVICE;
         return kOpenFailed;
     }
     *handle = reinterpret_cast<void*>(static_cast<intptr_t>(fd));

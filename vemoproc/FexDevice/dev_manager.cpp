@@ -9,7 +9,7 @@ namespace {
 // A handle field holding a descriptor: neither none (0) nor a failed open (-1).
 bool HoldsDevice(void* handle)
 {
-    return handle != nullptr && handle != reinterpret_cast<void*>(-1);
+    return handle != nullptr && handle != EFEX_NO_DEVICE;
 }
 
 void** HandleField(tag_EFEX_PRIV_INFO* priv, unsigned kind)
