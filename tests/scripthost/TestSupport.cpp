@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,44 +37,10 @@ ScratchDir::~ScratchDir()
         fs::remove_all(m_path, ignored);
 }
 
-namespace {
-
-FILE* Redirect(int fd, int* saved)
-{
-    FILE* file = std::tmpfile();
-    *saved = dup(fd);
-    dup2(fileno(file), fd);
-    return file;
-}
-
-std::string Restore(int fd, int saved, FILE* file)
-{
-    dup2(saved, fd);
-    close(saved);
-    std::string text;
-    std::rewind(file);
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, n);
-    std::fclose(file);
-    return text;
-}
-
-} // namespace
-
 CapturedLog::CapturedLog()
-    : m_taken(false)
+    : m_outCapture(stdout)
+    , m_errCapture(stderr)
 {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    m_outFile = Redirect(STDOUT_FILENO, &m_savedOut);
-    m_errFile = Redirect(STDERR_FILENO, &m_savedErr);
-}
-
-CapturedLog::~CapturedLog()
-{
-    Take();
 }
 
 void CapturedLog::Take()
@@ -83,10 +48,8 @@ void CapturedLog::Take()
     if (m_taken)
         return;
     m_taken = true;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    m_out = Restore(STDOUT_FILENO, m_savedOut, m_outFile);
-    m_err = Restore(STDERR_FILENO, m_savedErr, m_errFile);
+    m_out = m_outCapture.Text();
+    m_err = m_errCapture.Text();
 }
 
 void WriteFile(const std::string& path, const std::string& data)

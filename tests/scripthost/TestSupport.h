@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CaptureOutput.h"
 #include "VemoProc.h"
 
 // Creates a fresh directory under /tmp, makes it the working directory, and
@@ -30,7 +31,6 @@ private:
 class CapturedLog {
 public:
     CapturedLog();
-    ~CapturedLog();
     CapturedLog(const CapturedLog&) = delete;
     CapturedLog& operator=(const CapturedLog&) = delete;
     void Take(); // stops capturing; idempotent
@@ -38,11 +38,9 @@ public:
     const std::string& err() { return Take(), m_err; }
 
 private:
-    int m_savedOut;
-    int m_savedErr;
-    FILE* m_outFile;
-    FILE* m_errFile;
-    bool m_taken;
+    CaptureOutput m_outCapture;
+    CaptureOutput m_errCapture;
+    bool m_taken = false;
     std::string m_out;
     std::string m_err;
 };
