@@ -97,6 +97,22 @@ void ExpectCodes(const std::vector<Outcome>& out, unsigned int init, unsigned in
         EXPECT_EQ(0, o.stackChange);
 }
 
+void ExpectLogs(const std::vector<Outcome>& out, const std::string& init, const std::string& exit,
+    const std::string& fel, const std::string& fes)
+{
+    ASSERT_EQ(4u, out.size());
+    EXPECT_EQ(init, out[0].log);
+    EXPECT_EQ(exit, out[1].log);
+    EXPECT_EQ(fel, out[2].log);
+    EXPECT_EQ(fes, out[3].log);
+}
+
+void ExpectNoWindowCalls(const std::vector<Outcome>& out)
+{
+    for (const Outcome& o : out)
+        EXPECT_TRUE(o.window.empty());
+}
+
 void ExpectWindowError(const Outcome& out, const std::string& text)
 {
     ASSERT_EQ(1u, out.window.size());
@@ -126,12 +142,8 @@ TEST_F(ToolDriver, TrueScriptGetsExactArgumentTables)
         lua_tostring(L, -1));
     lua_settop(L, 0);
 
-    EXPECT_EQ("", out[0].log);
-    EXPECT_EQ("", out[1].log);
-    EXPECT_EQ("", out[2].log);
-    EXPECT_EQ("L302, Finished to call Tools.entry_fes_thread.\n", out[3].log);
-    for (const Outcome& o : out)
-        EXPECT_TRUE(o.window.empty());
+    ExpectLogs(out, "", "", "", "L302, Finished to call Tools.entry_fes_thread.\n");
+    ExpectNoWindowCalls(out);
 }
 
 TEST_F(ToolDriver, FalseResultsAndTheOneWindowReport)
@@ -139,10 +151,10 @@ TEST_F(ToolDriver, FalseResultsAndTheOneWindowReport)
     Load("tools_false.lua");
     const auto out = RunAll();
     ExpectCodes(out, 109, 166, 227, 4294967295u);
-    EXPECT_EQ("L107, Exception, returned value of Tools.init is error.\n", out[0].log);
-    EXPECT_EQ("L164, Exception, returned value of Tools.Exit is error.\n", out[1].log);
-    EXPECT_EQ("L225, Exception, returned value of Tools.entry_fel2fes is error.\n", out[2].log);
-    EXPECT_EQ("L296, Exception, returned value of Tools.entry_fes_thread is error.\n", out[3].log);
+    ExpectLogs(out, "L107, Exception, returned value of Tools.init is error.\n",
+        "L164, Exception, returned value of Tools.Exit is error.\n",
+        "L225, Exception, returned value of Tools.entry_fel2fes is error.\n",
+        "L296, Exception, returned value of Tools.entry_fes_thread is error.\n");
     EXPECT_TRUE(out[0].window.empty());
     EXPECT_TRUE(out[1].window.empty());
     EXPECT_TRUE(out[2].window.empty());
@@ -156,13 +168,11 @@ TEST_F(ToolDriver, NumberOrNoResultIsNotABoolean)
         Load(script);
         const auto out = RunAll();
         ExpectCodes(out, 101, 158, 219, 290);
-        EXPECT_EQ("L99: result value type of Tools.init is not a boolean!\n", out[0].log);
-        EXPECT_EQ("L156: result value type of Tools.Exit is not a boolean!\n", out[1].log);
-        EXPECT_EQ("L217: result value type of Tools.entry_fel2fes is not a boolean!\n", out[2].log);
-        EXPECT_EQ(
-            "L288: result value type of Tools.entry_fes_thread is not a boolean!\n", out[3].log);
-        for (const Outcome& o : out)
-            EXPECT_TRUE(o.window.empty());
+        ExpectLogs(out, "L99: result value type of Tools.init is not a boolean!\n",
+            "L156: result value type of Tools.Exit is not a boolean!\n",
+            "L217: result value type of Tools.entry_fel2fes is not a boolean!\n",
+            "L288: result value type of Tools.entry_fes_thread is not a boolean!\n");
+        ExpectNoWindowCalls(out);
     }
 }
 
@@ -171,10 +181,9 @@ TEST_F(ToolDriver, RaisedErrorsAreCaughtLoggedAndReported)
     Load("tools_raise.lua");
     const auto out = RunAll();
     ExpectCodes(out, 93, 150, 211, 282);
-    EXPECT_EQ("pcall FAILED boom in Init 2 90\r\n\n", out[0].log);
-    EXPECT_EQ("pcall FAILED boom in Exit 2 147\r\n", out[1].log);
-    EXPECT_EQ("pcall FAILED boom in entry_fel2fes 2 209\r\n\n", out[2].log);
-    EXPECT_EQ("pcall FAILED boom in entry_fes_thread 2 279\r\n\n", out[3].log);
+    ExpectLogs(out, "pcall FAILED boom in Init 2 90\r\n\n", "pcall FAILED boom in Exit 2 147\r\n",
+        "pcall FAILED boom in entry_fel2fes 2 209\r\n\n",
+        "pcall FAILED boom in entry_fes_thread 2 279\r\n\n");
     ExpectWindowError(out[0], "pcall FAILED boom in Init 2 90\r\n");
     ExpectWindowError(out[1], "pcall FAILED boom in Exit 2 147\r\n");
     EXPECT_TRUE(out[2].window.empty()) << "the FEL thread reports its own failure";
@@ -195,12 +204,11 @@ TEST_F(ToolDriver, EntriesThatAreNotFunctions)
     Load("tools_not_function.lua");
     const auto out = RunAll();
     ExpectCodes(out, 61, 137, 194, 253);
-    EXPECT_EQ("L59,error, Tools.Init is not a function.\n", out[0].log);
-    EXPECT_EQ("L135,error, Tools.Exit is not a function.\n", out[1].log);
-    EXPECT_EQ("L192,error, Tools.entry_fel2fes is not a function.\n", out[2].log);
-    EXPECT_EQ("L251,error, Tools.entry_fes_thread is not a function.\n", out[3].log);
-    for (const Outcome& o : out)
-        EXPECT_TRUE(o.window.empty());
+    ExpectLogs(out, "L59,error, Tools.Init is not a function.\n",
+        "L135,error, Tools.Exit is not a function.\n",
+        "L192,error, Tools.entry_fel2fes is not a function.\n",
+        "L251,error, Tools.entry_fes_thread is not a function.\n");
+    ExpectNoWindowCalls(out);
 }
 
 TEST_F(ToolDriver, ToolsThatIsNotATable)
