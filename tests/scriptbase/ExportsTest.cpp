@@ -1,43 +1,15 @@
 // The host-side exports of scriptbase.dll, reached the way a caller reaches
 // them: dlopen of the built file and dlsym by name.
 #include "BCString.h"
+#include "FailingNew.h"
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <lua.hpp>
-#include <new>
 #include <string>
 #include <unistd.h>
-
-namespace {
-
-// Set by a test to make array allocations fail, as on an exhausted heap;
-// the library's strings are allocated with new[].
-thread_local bool t_refuseArrays = false;
-
-} // namespace
-
-void* operator new[](std::size_t size)
-{
-    if (t_refuseArrays)
-        throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -150,7 +122,7 @@ TEST_F(ScriptBase, StringResultsThrowNothingWhenMemoryIsShort)
     auto* module = Get<ModulePathFn>("GetModulePath");
     bool threw = false;
     bool empty = false;
-    t_refuseArrays = true;
+    FailAllocations(true);
     try {
         const CBCString file = name("images/board.img", true);
         const CBCString dir = module();
@@ -158,7 +130,7 @@ TEST_F(ScriptBase, StringResultsThrowNothingWhenMemoryIsShort)
     } catch (...) {
         threw = true;
     }
-    t_refuseArrays = false;
+    FailAllocations(false);
     EXPECT_FALSE(threw);
     EXPECT_TRUE(empty);
     EXPECT_STREQ(name("images/board.img", true), "board.img");
