@@ -51,11 +51,8 @@ void BoardCore::Opened(int)
     std::lock_guard<std::mutex> hold(lock_);
     // A first descriptor starts a fresh session, as the driver resets the
     // endpoints on open: nothing left over from an abandoned exchange.
-    if (open_++ == 0 && leaving_ == Leave::None) {
-        wire_ = Wire::Idle;
-        wire_data_.clear();
-        AbortCommand();
-    }
+    if (open_++ == 0 && leaving_ == Leave::None)
+        ResetWire();
     last_activity_ = std::chrono::steady_clock::now();
 }
 
@@ -85,7 +82,6 @@ void BoardCore::Left(bool returns)
     std::lock_guard<std::mutex> hold(lock_);
     node_.clear();
     life_ = returns ? Life::Away : Life::Gone;
-    unplugged_ = unplugged_ || !returns;
     changed_.notify_all();
 }
 
@@ -99,9 +95,7 @@ void BoardCore::EnterFes()
     ram_.Write(options_.data_start_address, area.data(), area.size());
     stage_ = Stage::Fes;
     off_wire_ = false;
-    wire_ = Wire::Idle;
-    wire_data_.clear();
-    AbortCommand();
+    ResetWire();
     series_open_ = false;
     for (auto& armed : faults_) // counts restart with the stage
         if (!armed.fired)

@@ -86,6 +86,8 @@ private:
     int TakeRequestBlock(const uint8_t* data, uint32_t length);
     void FinishWrite();
     void ResetWire();
+    // Gone for good, or on its way off the bus: every request fails with ENODEV.
+    bool OffWire() const { return life_ == Life::Gone || off_wire_; }
     void Notify(bool leaves);
     const Fault* FaultFires(Fault::Kind kind);
     std::chrono::steady_clock::time_point LinkDeadline(uint64_t bytes, bool new_transfer);
@@ -127,7 +129,6 @@ private:
 
     // Transfer state.
     Wire wire_ = Wire::Idle;
-    uint8_t direction_ = 0;
     uint32_t wire_length_ = 0;
     std::vector<uint8_t> wire_data_; // data phase, either way
     uint32_t wire_pos_ = 0;
@@ -162,8 +163,7 @@ private:
         bool fired = false;
     };
     std::vector<Armed> faults_;
-    bool unplugged_ = false;
-    bool off_wire_ = false; // left for FES, not back yet
+    bool off_wire_ = false; // decided to leave, or left for FES and not back yet
 
     // Link pacing.
     std::chrono::steady_clock::time_point link_free_;

@@ -85,7 +85,7 @@ int BoardCore::Serve(bool send, uint8_t* data, uint32_t length)
     std::chrono::steady_clock::time_point deadline;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        if (unplugged_ || off_wire_)
+        if (OffWire())
             return ENODEV;
         deadline = LinkDeadline(length, send && wire_ == Wire::Idle);
     }
@@ -118,7 +118,7 @@ void BoardCore::Notify(bool leaves)
 
 int BoardCore::Request(bool send, uint8_t* data, uint32_t length, bool& leaves)
 {
-    if (unplugged_ || off_wire_)
+    if (OffWire())
         return ENODEV;
     ++stats_.requests;
     last_activity_ = std::chrono::steady_clock::now();
@@ -127,8 +127,7 @@ int BoardCore::Request(bool send, uint8_t* data, uint32_t length, bool& leaves)
     const bool data_phase = send ? wire_ == Wire::DataOut : wire_ == Wire::DataIn;
     int result;
     if (data_phase && FaultFires(Fault::Unplug)) {
-        unplugged_ = true;
-        leaving_ = Leave::ForGood;
+        leaving_ = Leave::ForGood; // leaves now: ResetWire makes the wire idle
         ResetWire();
         result = ENODEV;
     } else {
