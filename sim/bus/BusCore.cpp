@@ -48,12 +48,8 @@ void BusCore::Stop()
         std::lock_guard<std::mutex> hold(plug_lock_);
         boards.swap(boards_);
     }
-    for (const auto& board : boards) {
-        if (board->CurrentLife() == BoardCore::Life::OnBus)
-            Depart(board, false);
-        else
-            board->Left(false);
-    }
+    for (const auto& board : boards)
+        Pull(board);
 }
 
 void BusCore::Schedule(Clock::duration delay, std::function<void()> task)
@@ -144,13 +140,17 @@ std::shared_ptr<BoardCore> BusCore::Plug(BoardOptions options)
         error_ = board->Error();
         return nullptr;
     }
-    const UsbPlace place {next_port_++, next_devnum_++, next_minor_++};
+    Arrive(board, UsbPlace {next_port_++, next_devnum_++, next_minor_++});
+    boards_.push_back(board);
+    return board;
+}
+
+void BusCore::Arrive(const std::shared_ptr<BoardCore>& board, const UsbPlace& place)
+{
     const std::string node = NodeFor(place.minor);
     simdrv::AttachNode(node, board);
     Emit(ArrivalBurst(place));
     board->Arrived(place, node);
-    boards_.push_back(board);
-    return board;
 }
 
 void BusCore::Depart(const std::shared_ptr<BoardCore>& board, bool returns)
@@ -171,15 +171,17 @@ void BusCore::Return(const std::shared_ptr<BoardCore>& board)
     UsbPlace place = board->Place();
     place.devnum = next_devnum_++;
     place.minor = next_minor_++;
-    const std::string node = NodeFor(place.minor);
-    simdrv::AttachNode(node, board);
-    Emit(ArrivalBurst(place));
-    board->Arrived(place, node);
+    Arrive(board, place);
 }
 
 void BusCore::Unplug(const std::shared_ptr<BoardCore>& board)
 {
     std::lock_guard<std::mutex> hold(plug_lock_);
+    Pull(board);
+}
+
+void BusCore::Pull(const std::shared_ptr<BoardCore>& board)
+{
     switch (board->CurrentLife()) {
     case BoardCore::Life::OnBus:
         Depart(board, false);

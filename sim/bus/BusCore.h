@@ -39,7 +39,11 @@ private:
     void Run();
     void Emit(const std::vector<UeventFields>& burst);
     void Send(const UeventFields& fields);
+    // Node attached, arrival events, then the board told where it is.
+    void Arrive(const std::shared_ptr<BoardCore>& board, const UsbPlace& place);
     void Depart(const std::shared_ptr<BoardCore>& board, bool returns);
+    // Off the bus for good, from wherever it is.
+    void Pull(const std::shared_ptr<BoardCore>& board);
     void Return(const std::shared_ptr<BoardCore>& board);
     std::string NodeFor(unsigned minor) const;
 
