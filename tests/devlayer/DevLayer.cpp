@@ -1,5 +1,6 @@
 #include "DevLayer.h"
 
+#include "Pattern.h"
 #include "dev_manager.h"
 
 #include <chrono>
@@ -46,13 +47,7 @@ tag_EFEX_IF& Fex()
 std::vector<uint8_t> Pattern(size_t length, uint32_t seed)
 {
     std::vector<uint8_t> bytes(length);
-    uint32_t x = seed * 2654435761u + 1;
-    for (auto& byte : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        byte = static_cast<uint8_t>(x);
-    }
+    FillPattern(bytes.data(), length, seed);
     return bytes;
 }
 

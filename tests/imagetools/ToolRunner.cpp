@@ -1,5 +1,7 @@
 #include "ToolRunner.h"
 
+#include "Pattern.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -119,12 +121,6 @@ bool Exists(const std::string& path)
 std::string Pattern(size_t size, uint32_t seed)
 {
     std::string data(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (char& c : data) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<char>(x);
-    }
+    FillPattern(reinterpret_cast<unsigned char*>(data.data()), size, seed);
     return data;
 }
