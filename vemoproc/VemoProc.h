@@ -19,6 +19,19 @@ struct VemoCallbackFun {
     int (*pfnMessageBox)(void* ctx, void* first, void* second);
 };
 
+// The plug-in's function table, handed out by GetInterface (through the
+// plug-in center). Slots 0 and 5 are reserved and stay null.
+struct VemoProcFunc {
+    void* reserved0;
+    int (*LoadFWFile)(const char* imagePath);
+    int (*BurnFWFile)();
+    int (*InitVemoProc)(void* hWnd, VemoCallbackFun callbacks);
+    int (*PreVemoMessage)(void* hWnd, unsigned int message, unsigned int wParam, void* lParam);
+    void* reserved5;
+    int (*DeviceMsgLoop)(void* data);
+};
+static_assert(sizeof(VemoProcFunc) == 7 * sizeof(void*), "seven slots, in order");
+
 // Message codes of MsgCallBack.
 enum : unsigned int {
     VEMO_MSG_PROGRESS = 0x10,
