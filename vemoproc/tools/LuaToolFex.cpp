@@ -8,7 +8,7 @@
 #include "LuaErrorText.h"
 #include "ModulePath.h"
 #include "PyrraDebug.h"
-#include "VemoProc.h"
+#include "Report.h"
 
 namespace LUA_TOOL_FEX {
 
