@@ -37,11 +37,11 @@ int dev_manager_open_raw_dev(tag_EFEX_IF* efex_if, char* path, void** handle)
 {
     if (efex_if == nullptr || path == nullptr || handle == nullptr) {
         PyrraDebug::DebugMsg("PANIC : dev_manager_open_raw_dev() : input == NULL\n");
-        return 275;
+        return DEV_MANAGER_NULL_ARG;
     }
     if (efex_if->Fex_Open(handle, path) != 0) {
         PyrraDebug::DebugMsg("PANIC : dev_manager_open_raw_dev() : can not open raw dev\n");
-        return 281;
+        return DEV_MANAGER_OPEN_FAILED;
     }
     return 0;
 }
