@@ -10,6 +10,9 @@ namespace {
 
 constexpr const char* SOURCE_NAME = "./FexDevice/stage/stage_buffer";
 
+// The PANIC lines below keep their wording ("get errer stage", "can not this
+// cmd", "pyrra_priv_data too big,fail", " ,fail"): fixed log texts, kept on purpose.
+
 enum : uint16_t {
     STAGE_MODE_FEL = 1,
     STAGE_MODE_FES = 2,
