@@ -4,9 +4,10 @@
 #pragma once
 
 #include "EfexIf.h"
+#include "PluginCenter.h"
 
 // Interface identifier of the transport table of "usbwire.dll".
-constexpr char EFEX_IF_GUID[] = "f3e88841-bb99-42a0-aff4-385e1f5c8f3a";
+constexpr char EFEX_IF_GUID[] = USBWIRE_GUID;
 
 // Results of SetInterface (0 = success).
 enum : int {
