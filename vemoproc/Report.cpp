@@ -2,11 +2,30 @@
 // below the plug-in's root, all forwarded through the process manager.
 #include "Report.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "PyrraDebug.h"
 #include "VemoProcMan.h"
+
+namespace {
+
+// Where each message code of MsgCallBack goes.
+struct Route {
+    unsigned int code;
+    int (VemoProcMan::*forward)(void* ctx, unsigned int value, const char* text);
+};
+
+constexpr Route kRoutes[] = {
+    {VEMO_MSG_PROGRESS, &VemoProcMan::OnBurnProcess},
+    {VEMO_MSG_ERROR, &VemoProcMan::OnBurnError},
+    {VEMO_MSG_WARNING, &VemoProcMan::OnBurnWarning},
+    {VEMO_MSG_OVER, &VemoProcMan::OnBurnOver},
+};
+
+} // namespace
 
 VEMORA_EXPORT void* MsgCallBack(unsigned int code, int value, const char* text)
 {
@@ -14,23 +33,10 @@ VEMORA_EXPORT void* MsgCallBack(unsigned int code, int value, const char* text)
     if (!man)
         return nullptr;
 
-    int (VemoProcMan::*forward)(void*, unsigned int, const char*) = nullptr;
-    switch (code) {
-    case VEMO_MSG_PROGRESS:
-        forward = &VemoProcMan::OnBurnProcess;
-        break;
-    case VEMO_MSG_ERROR:
-        forward = &VemoProcMan::OnBurnError;
-        break;
-    case VEMO_MSG_WARNING:
-        forward = &VemoProcMan::OnBurnWarning;
-        break;
-    case VEMO_MSG_OVER:
-        forward = &VemoProcMan::OnBurnOver;
-        break;
-    default:
+    const Route* route = std::find_if(
+        std::begin(kRoutes), std::end(kRoutes), [code](const Route& r) { return r.code == code; });
+    if (route == std::end(kRoutes))
         return nullptr;
-    }
 
     // The window is handed a copy of its own, valid for the call.
     char* copy = strdup(text ? text : " ");
@@ -38,7 +44,7 @@ VEMORA_EXPORT void* MsgCallBack(unsigned int code, int value, const char* text)
         PyrraDebug::DebugErr("MsgCallBack: out of memory, message 0x%x dropped\n", code);
         return nullptr;
     }
-    (man->*forward)(nullptr, static_cast<unsigned int>(value), copy);
+    (man->*route->forward)(nullptr, static_cast<unsigned int>(value), copy);
     std::free(copy);
     return nullptr;
 }
