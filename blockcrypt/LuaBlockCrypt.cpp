@@ -2,6 +2,7 @@
 // and Dec_UnInitial. Contexts and buffers cross as light userdata; the
 // script frees its context itself with Dec_UnInitial.
 #include "BlockCrypt.h"
+#include "LuaRegister.h"
 
 #include <lua.hpp>
 
@@ -55,9 +56,6 @@ const luaL_Reg kFunctions[] = {
 // Entry for package.loadlib: stores the four functions as globals.
 VEMORA_EXPORT int l_RegAllFun(lua_State* L)
 {
-    for (const luaL_Reg* f = kFunctions; f->name; ++f) {
-        lua_pushcclosure(L, f->func, 0);
-        lua_setfield(L, LUA_GLOBALSINDEX, f->name);
-    }
+    RegisterGlobals(L, kFunctions);
     return 1;
 }

@@ -13,8 +13,6 @@ constexpr unsigned int kMaxKeyBytes = 32;
 constexpr uint32_t kP32 = 0xB7E15163;
 constexpr uint32_t kQ32 = 0x9E3779B9;
 
-enum Result { kOk = 0, kEncodeNull = 110, kDecodeNull = 162, kUnInitialNull = 204 };
-
 struct KeyContext {
     uint32_t S[kRoundKeys];
 };
@@ -160,26 +158,26 @@ void* Initial(unsigned char* key, unsigned int len)
 int Encode(void* ctx, unsigned char* in, unsigned char* out)
 {
     if (!ctx || !in || !out)
-        return kEncodeNull;
+        return RC6_ENCODE_NULL;
     EncryptBlock(static_cast<const KeyContext*>(ctx)->S, in, out);
-    return kOk;
+    return RC6_OK;
 }
 
 int Decode(void* ctx, unsigned char* in, unsigned char* out)
 {
     if (!ctx || !in || !out)
-        return kDecodeNull;
+        return RC6_DECODE_NULL;
     DecryptBlock(static_cast<const KeyContext*>(ctx)->S, in, out);
-    return kOk;
+    return RC6_OK;
 }
 
 int UnInitial(void* ctx)
 {
     if (!ctx)
-        return kUnInitialNull;
+        return RC6_UNINITIAL_NULL;
     auto* key = static_cast<KeyContext*>(ctx);
     // The expanded key is key material: wipe it before the memory is reused.
     explicit_bzero(key->S, sizeof key->S);
     delete key;
-    return kOk;
+    return RC6_OK;
 }

@@ -132,6 +132,7 @@ tag_PLUGIN_MAN* LoadPluginCenter(void** handleOut)
         PyrraDebug::DebugErr("%s\n", dlerror());
         return nullptr;
     }
+    // No line end: the fixed text has none; kept on purpose.
     PyrraDebug::DebugErr("LoadPluginCenter Error");
     return nullptr;
 }

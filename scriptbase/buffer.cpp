@@ -1,5 +1,6 @@
 // Script buffers: raw host memory outside the Lua heap, addressed by light
 // userdata handles, with conversions, bit fields and checksums.
+#include "LuaRegister.h"
 #include "luaarg.h"
 #include "scriptbase.h"
 
@@ -101,6 +102,7 @@ unsigned int AddSum(unsigned char* data, unsigned int length, unsigned int seed)
     return sum + last;
 }
 
+// MallocBuffer(size) -> buffer of size rounded up to 16 bytes, not cleared
 int l_MallocBuff(lua_State* L)
 {
     const int32_t size = ArgInt32(L, 1);
@@ -114,6 +116,7 @@ int l_MallocBuff(lua_State* L)
     return 1;
 }
 
+// FreeBuffer(buffer) -> none
 int l_FreeBuffer(lua_State* L)
 {
     // Only light userdata can come from MallocBuffer; a full userdata is
@@ -124,6 +127,7 @@ int l_FreeBuffer(lua_State* L)
     return 1;
 }
 
+// GetBuffer(buffer, offset) -> buffer + offset
 int l_GetBuffer(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1);
@@ -131,11 +135,13 @@ int l_GetBuffer(lua_State* L)
     return 1;
 }
 
+// l_MidBuffer(buffer, offset) -> buffer + offset (exported, not registered)
 int l_MidBuffer(lua_State* L)
 {
     return l_GetBuffer(L);
 }
 
+// Memcpy(dst, src, count) -> none
 int l_Memcpy(lua_State* L)
 {
     unsigned char* dst = ArgBuffer(L, 1);
@@ -145,6 +151,7 @@ int l_Memcpy(lua_State* L)
     return 1;
 }
 
+// Memset(buffer, byte, count) -> none
 int l_Memset(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1);
@@ -154,6 +161,7 @@ int l_Memset(lua_State* L)
     return 1;
 }
 
+// Memcmp(a, b, count) -> negative, 0 or positive
 int l_Memcmp(lua_State* L)
 {
     const unsigned char* a = ArgBuffer(L, 1);
@@ -163,6 +171,7 @@ int l_Memcmp(lua_State* L)
     return 1;
 }
 
+// BufferToString(buffer, count) -> hex text
 int l_BufferToString(lua_State* L)
 {
     const unsigned char* p = ArgBuffer(L, 1);
@@ -170,6 +179,7 @@ int l_BufferToString(lua_State* L)
     return 1;
 }
 
+// StringtoBuffer(buffer, hex) -> none
 int l_StringtoBuffer(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1);
@@ -177,6 +187,7 @@ int l_StringtoBuffer(lua_State* L)
     return 1;
 }
 
+// GetMemValue(buffer, offset, count) -> hex text
 int l_GetMemValue(lua_State* L)
 {
     const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
@@ -184,6 +195,7 @@ int l_GetMemValue(lua_State* L)
     return 1;
 }
 
+// SetMemValue(buffer, offset, hex) -> none
 int l_SetMemValue(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
@@ -191,6 +203,7 @@ int l_SetMemValue(lua_State* L)
     return 1;
 }
 
+// BufferToChars(buffer, offset, count) -> text up to the first zero byte
 int l_BuffertoChars(lua_State* L)
 {
     const char* p = reinterpret_cast<const char*>(ArgBuffer(L, 1) + ArgInt32(L, 2));
@@ -200,6 +213,7 @@ int l_BuffertoChars(lua_State* L)
     return 1;
 }
 
+// CharsToBuffer(buffer, text) -> none
 int l_CharstoBuffer(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1);
@@ -208,6 +222,7 @@ int l_CharstoBuffer(lua_State* L)
     return 1;
 }
 
+// GetInt32FrmMem(buffer, offset) -> 0 ... 4294967295
 int l_GetInt32FrmMem(lua_State* L)
 {
     const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
@@ -215,6 +230,7 @@ int l_GetInt32FrmMem(lua_State* L)
     return 1;
 }
 
+// SetInt32FrmMem(buffer, offset, value) -> none
 int l_SetInt32FrmMem(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
@@ -222,6 +238,7 @@ int l_SetInt32FrmMem(lua_State* L)
     return 1;
 }
 
+// GetInt16FrmMem(buffer, offset) -> 0 ... 65535
 int l_GetInt16FrmMem(lua_State* L)
 {
     const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
@@ -231,6 +248,7 @@ int l_GetInt16FrmMem(lua_State* L)
     return 1;
 }
 
+// SetInt16FrmMem(buffer, offset, value) -> none
 int l_SetInt16FrmMem(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
@@ -239,6 +257,7 @@ int l_SetInt16FrmMem(lua_State* L)
     return 1;
 }
 
+// GetByteBitsFrmMem(buffer, offset, pos, count) -> bit field
 int l_GetByteBitsFrmMem(lua_State* L)
 {
     const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
@@ -248,6 +267,7 @@ int l_GetByteBitsFrmMem(lua_State* L)
     return 1;
 }
 
+// SetByteBitsFrmMem(buffer, offset, pos, count, value) -> true
 int l_SetByteBitsFrmMem(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
@@ -259,6 +279,7 @@ int l_SetByteBitsFrmMem(lua_State* L)
     return 1;
 }
 
+// GetIntBitsFrmMem(buffer, index, pos, count) -> bit field
 int l_GetIntBitsFrmMem(lua_State* L)
 {
     const unsigned char* p = ArgBuffer(L, 1) + 4 * int64_t(ArgInt32(L, 2));
@@ -268,6 +289,7 @@ int l_GetIntBitsFrmMem(lua_State* L)
     return 1;
 }
 
+// SetIntBitsFrmMem(buffer, index, pos, count, value) -> true
 int l_SetIntBitsFrmMem(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1) + 4 * int64_t(ArgInt32(L, 2));
@@ -279,6 +301,7 @@ int l_SetIntBitsFrmMem(lua_State* L)
     return 1;
 }
 
+// GetInt8FrmMem(buffer, offset) -> 0 ... 255
 int l_GetInt8FrmMem(lua_State* L)
 {
     const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
@@ -286,6 +309,7 @@ int l_GetInt8FrmMem(lua_State* L)
     return 1;
 }
 
+// SetInt8FrmMem(buffer, offset, value) -> none; logs the byte stored
 int l_SetInt8FrmMem(lua_State* L)
 {
     unsigned char* base = ArgBuffer(L, 1);
@@ -297,6 +321,7 @@ int l_SetInt8FrmMem(lua_State* L)
     return 1;
 }
 
+// calc_crc32(buffer, length) -> CRC-32; logs it
 int l_calc_crc32(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1);
@@ -308,6 +333,7 @@ int l_calc_crc32(lua_State* L)
     return 1;
 }
 
+// add_sum(buffer, length, seed) -> checksum
 int l_add_sum(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1);
@@ -317,6 +343,8 @@ int l_add_sum(lua_State* L)
     return 1;
 }
 
+// The exported names l_MallocBuff, l_BuffertoChars, l_CharstoBuffer and the
+// script name "StringtoBuffer" are spelled as callers know them; kept.
 static const luaL_Reg kBufferFunctions[] = {
     {"MallocBuffer", l_MallocBuff},
     {"FreeBuffer", l_FreeBuffer},
@@ -345,6 +373,8 @@ static const luaL_Reg kBufferFunctions[] = {
     {nullptr, nullptr},
 };
 
+// The buffer group alone. "Bufer" (one "f") is the exported name scripts
+// load; kept as it is.
 int RegBuferFun(lua_State* L)
 {
     RegisterGlobals(L, kBufferFunctions);

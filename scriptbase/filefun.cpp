@@ -1,5 +1,6 @@
 // Script files: buffered streams ("fopen" family), raw descriptors with
 // 64-bit positions ("LF" family), deleting, copying and reading lines.
+#include "LuaRegister.h"
 #include "luaarg.h"
 #include "scriptbase.h"
 
@@ -20,6 +21,13 @@ const char* const kSourceName = "./filefun";
 
 // Line buffer of fgetALine: one call returns at most 1023 characters.
 constexpr int kLineSize = 1024;
+
+// Modes of LFopen.
+enum : int32_t {
+    kLFOpenRead = 0,
+    kLFOpenReadWrite = 1,
+    kLFOpenCreate = 2, // read-write, creating a missing file
+};
 
 // CopyFile once built "cp <src> <dst>" in 1024 bytes; paths that would not
 // have fitted are still refused rather than cut.
@@ -148,6 +156,7 @@ void CopyOneFile(const char* src, const char* dst) noexcept
 
 } // namespace
 
+// fopen(path, mode) -> stream (a null light userdata when the open failed)
 int l_fopen(lua_State* L)
 {
     const char* path = luaL_checkstring(L, 1);
@@ -157,6 +166,7 @@ int l_fopen(lua_State* L)
     return 1;
 }
 
+// fseek(stream, offset, origin) -> none
 int l_fseek(lua_State* L)
 {
     FILE* stream = ArgStream(L, 1);
@@ -165,6 +175,7 @@ int l_fseek(lua_State* L)
     return 1;
 }
 
+// fwrite(stream, buffer, count) -> bytes written
 int l_fwrite(lua_State* L)
 {
     FILE* stream = ArgStream(L, 1);
@@ -177,6 +188,7 @@ int l_fwrite(lua_State* L)
     return 1;
 }
 
+// fread(stream, buffer, count) -> bytes read
 int l_fread(lua_State* L)
 {
     FILE* stream = ArgStream(L, 1);
@@ -189,6 +201,7 @@ int l_fread(lua_State* L)
     return 1;
 }
 
+// fclose(stream) -> none
 int l_fclose(lua_State* L)
 {
     // A null handle reaches fflush too, which then flushes every output
@@ -200,6 +213,7 @@ int l_fclose(lua_State* L)
     return 1;
 }
 
+// fgetALine(stream) -> line, nil at the end, false on a null stream or error
 int l_fgetALine(lua_State* L)
 {
     // The line numbers in the two log lines are fixed texts, not __LINE__:
@@ -223,18 +237,19 @@ int l_fgetALine(lua_State* L)
     return 1;
 }
 
+// LFopen(path, mode) -> descriptor, or -1
 int l_LFOpen(lua_State* L)
 {
     const char* path = luaL_checkstring(L, 1);
     int fd = -1;
     switch (ArgInt32(L, 2)) {
-    case 0:
+    case kLFOpenRead:
         fd = open(path, O_RDONLY);
         break;
-    case 1:
+    case kLFOpenReadWrite:
         fd = open(path, O_RDWR);
         break;
-    case 2:
+    case kLFOpenCreate:
         // Owner, group and others may read and write, less the creation mask,
         // as for a stream opened for writing.
         fd = open(path, O_RDWR | O_CREAT, 0666);
@@ -246,6 +261,7 @@ int l_LFOpen(lua_State* L)
     return 1;
 }
 
+// LFseek(fd, low, high, origin) -> none
 int l_LFSeek(lua_State* L)
 {
     const int fd = ArgInt32(L, 1);
@@ -256,6 +272,7 @@ int l_LFSeek(lua_State* L)
     return 1;
 }
 
+// LFwrite(fd, buffer, count) -> count, or nil
 int l_LFWrite(lua_State* L)
 {
     const int fd = ArgInt32(L, 1);
@@ -270,6 +287,7 @@ int l_LFWrite(lua_State* L)
     return 1;
 }
 
+// LFread(fd, buffer, count) -> count, or nil
 int l_LFRead(lua_State* L)
 {
     const int fd = ArgInt32(L, 1);
@@ -288,18 +306,21 @@ int l_LFRead(lua_State* L)
     return 1;
 }
 
+// LFclose(fd) -> none
 int l_LFClose(lua_State* L)
 {
     close(ArgInt32(L, 1));
     return 1;
 }
 
+// DeleteFile(path) -> none
 int l_DeleteFile(lua_State* L)
 {
     unlink(luaL_checkstring(L, 1));
     return 1;
 }
 
+// CopyFile(src, dst) -> none
 int l_CopyFile(lua_State* L)
 {
     size_t srcLen = 0;
@@ -330,6 +351,7 @@ static const luaL_Reg kFileFunctions[] = {
     {nullptr, nullptr},
 };
 
+// The file group alone.
 int RegFileFun(lua_State* L)
 {
     RegisterGlobals(L, kFileFunctions);

@@ -41,11 +41,3 @@ unsigned char* ArgBuffer(lua_State* L, int index)
         luaL_argerror(L, index, "buffer handle is null");
     return static_cast<unsigned char*>(p);
 }
-
-void RegisterGlobals(lua_State* L, const luaL_Reg* list)
-{
-    for (; list->name; ++list) {
-        lua_pushcclosure(L, list->func, 0);
-        lua_setfield(L, LUA_GLOBALSINDEX, list->name);
-    }
-}

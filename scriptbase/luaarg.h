@@ -1,6 +1,6 @@
-// How every script function of this library reads its arguments and how the
-// library stores its functions as globals. Errors are raised through Lua
-// (longjmp), so callers use these before any object with a destructor exists.
+// How every script function of this library reads its arguments. Errors are
+// raised through Lua (longjmp), so callers use these before any object with a
+// destructor exists.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,3 @@ int32_t ArgCount(lua_State* L, int index);
 // The address behind a light or full userdata; raises an argument error
 // for a null address (nil, numbers, a failed allocation's handle).
 unsigned char* ArgBuffer(lua_State* L, int index);
-
-// Stores every function of the null-terminated list as a global of L.
-void RegisterGlobals(lua_State* L, const luaL_Reg* list);

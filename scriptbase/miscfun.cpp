@@ -1,6 +1,7 @@
 // The library's entry for scripts, l_RegAllFun, with the trace functions and
 // arithmetic on 64-bit values passed as two 32-bit halves (Lua 5.1 numbers
 // hold integers exactly only up to 2^53).
+#include "LuaRegister.h"
 #include "luaarg.h"
 #include "scriptbase.h"
 
@@ -13,6 +14,13 @@ namespace {
 
 // Trace area of TraceBuffer: longer buffers are cut to this many bytes.
 constexpr int kTraceSize = 512;
+
+// Answers of CompareInt64.
+enum : int {
+    kInt64Less = 0,
+    kInt64Equal = 1,
+    kInt64Greater = 2,
+};
 
 // (low, high) at index, index + 1, each cut to its low 32 bits.
 uint64_t ArgPair(lua_State* L, int index)
@@ -41,6 +49,7 @@ void Get32BitLen(long long value, unsigned int& low, unsigned int& high)
     high = static_cast<unsigned int>(v >> 32);
 }
 
+// MessageBox(any, text [, text2]) -> 0
 int l_MessageBox(lua_State* L)
 {
     // Nothing appears on screen: the window's question box is reached
@@ -52,17 +61,20 @@ int l_MessageBox(lua_State* L)
     return 1;
 }
 
+// Exit() -> none
 int l_Exit(lua_State*)
 {
     return 1;
 }
 
+// DebugTrace(text) -> none
 int l_DebugTrace(lua_State* L)
 {
     PyrraDebug::DebugMsg("%s\n", luaL_checkstring(L, 1));
     return 1;
 }
 
+// TraceBuffer(buffer, count) -> none
 int l_TraceBuffer(lua_State* L)
 {
     const unsigned char* p = ArgBuffer(L, 1);
@@ -73,19 +85,22 @@ int l_TraceBuffer(lua_State* L)
     return 1;
 }
 
+// CompareInt64(lowA, highA, lowB, highB) -> 0 A < B, 1 equal, 2 A > B
 int l_CompareInt64(lua_State* L)
 {
     const int64_t a = static_cast<int64_t>(ArgPair(L, 1));
     const int64_t b = static_cast<int64_t>(ArgPair(L, 3));
-    lua_pushnumber(L, a < b ? 0 : a == b ? 1 : 2);
+    lua_pushnumber(L, a < b ? kInt64Less : a == b ? kInt64Equal : kInt64Greater);
     return 1;
 }
 
+// Int64Add(lowA, highA, lowB, highB) -> low, high of A + B
 int l_Int64Add(lua_State* L)
 {
     return PushPair(L, ArgPair(L, 1) + ArgPair(L, 3));
 }
 
+// Int64Dec(lowA, highA, lowB, highB) -> low, high of A - B
 int l_Int64Dec(lua_State* L)
 {
     return PushPair(L, ArgPair(L, 1) - ArgPair(L, 3));
@@ -102,6 +117,8 @@ static const luaL_Reg kMiscFunctions[] = {
     {nullptr, nullptr},
 };
 
+// Entry for package.loadlib: these seven globals, then the path, buffer and
+// file groups, 48 in all.
 int l_RegAllFun(lua_State* L)
 {
     RegisterGlobals(L, kMiscFunctions);

@@ -1,5 +1,6 @@
 // Script paths: the program's directory, the working directory and the file
 // name of a path. Paths are separated by "/" only.
+#include "LuaRegister.h"
 #include "luaarg.h"
 #include "scriptbase.h"
 
@@ -68,6 +69,7 @@ CBCString GetFileNameFromPath(const char* path, bool slash)
     return TextOrEmpty(slash ? FileNameOf(path) : "");
 }
 
+// GetExecPath() -> the program's directory with a trailing "/"
 int l_GetExecPath(lua_State* L)
 {
     char dir[MAX_PATH_LEN];
@@ -79,6 +81,7 @@ int l_GetExecPath(lua_State* L)
     return 1;
 }
 
+// GetCurrentDirectory() -> the working directory ("" when too long)
 int l_GetCurrentDirectory(lua_State* L)
 {
     char dir[MAX_PATH_LEN];
@@ -89,6 +92,7 @@ int l_GetCurrentDirectory(lua_State* L)
     return 1;
 }
 
+// SetCurrentDirectory(path) -> none
 int l_SetCurrentDirectory(lua_State* L)
 {
     // Moves the base of every relative path of the whole process. The
@@ -97,6 +101,7 @@ int l_SetCurrentDirectory(lua_State* L)
     return 1;
 }
 
+// GetFileNameFromPath(path) -> text after the last "/"
 int l_GetFileNameFromPath(lua_State* L)
 {
     lua_pushstring(L, FileNameOf(luaL_checkstring(L, 1)));
@@ -111,6 +116,7 @@ static const luaL_Reg kPathFunctions[] = {
     {nullptr, nullptr},
 };
 
+// The path group alone.
 int RegPathFun(lua_State* L)
 {
     RegisterGlobals(L, kPathFunctions);

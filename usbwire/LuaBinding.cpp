@@ -3,6 +3,7 @@
 // bits. No function raises a Lua error: failures come back as nil or as the
 // transport's code.
 #include "EfexIf.h"
+#include "LuaRegister.h"
 #include "eFexCore.h"
 
 #include <cstdint>
@@ -123,6 +124,7 @@ const luaL_Reg kFunctions[] = {
     {"Fex_Recv", l_Fex_Recv},
     {"Fex_transmit_receive", l_Fex_transmit_receive},
     {"Fex_command", l_Fex_command},
+    {nullptr, nullptr},
 };
 
 } // namespace
@@ -130,9 +132,6 @@ const luaL_Reg kFunctions[] = {
 // Registers the seven functions as globals of L, replacing any of the same name.
 VEMORA_EXPORT int l_RegAllFun(lua_State* L)
 {
-    for (const luaL_Reg& f : kFunctions) {
-        lua_pushcfunction(L, f.func);
-        lua_setglobal(L, f.name);
-    }
+    RegisterGlobals(L, kFunctions);
     return 0;
 }

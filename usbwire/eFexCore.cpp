@@ -144,6 +144,8 @@ int Move(int fd, unsigned long request, unsigned char* buffer, unsigned length, 
     return 0;
 }
 
+// The two failure lines differ in punctuation (": %s, %d" and " %s %d"): fixed
+// log texts, kept on purpose.
 int TransferFailed(int point, int code)
 {
     PyrraDebug::DebugErr("Fex_transmit_receive Error: %s, %d\n", kSourceFile, point);
@@ -232,7 +234,8 @@ DataPhase ChooseDataPhase(const unsigned char* block, const unsigned char* buffe
     case CMD_FES_GET_MSG: {
         const uint32_t announced = ReadU32(block + 4);
         if (announced == 0) {
-            // "get_msg: command phase data length = 0, skipped" (GBK text).
+            // "get_msg: command phase data length = 0, skipped" (GBK text, byte
+            // for byte as log readers know it; kept on purpose).
             PyrraDebug::DebugMsg("get_msg \xc3\xfc\xc1\xee\xbd\xd7\xb6\xce\xca\xfd\xbe\xdd\xb3\xa4"
                                  "\xb6\xc8=0,\xcc\xf8\xb9\xfd\n");
             return {Phase::None, 0};

@@ -1,5 +1,7 @@
 // The plug-in's boundary towards the window: the callback record the window
-// hands to InitVemoProc, and the exports that take it and report through it.
+// hands to InitVemoProc, the function table it gets from GetInterface, and
+// the export that takes the record. How the plug-in reports through the
+// record is in Report.h.
 #pragma once
 
 #include "Export.h"
@@ -32,20 +34,6 @@ struct VemoProcFunc {
 };
 static_assert(sizeof(VemoProcFunc) == 7 * sizeof(void*), "seven slots, in order");
 
-// Message codes of MsgCallBack.
-enum : unsigned int {
-    VEMO_MSG_PROGRESS = 0x10,
-    VEMO_MSG_ERROR = 0x20,
-    VEMO_MSG_WARNING = 0x30,
-    VEMO_MSG_OVER = 0x40,
-};
-
 // Stores the window handle and the whole callback record and sets up the
 // process manager. 0 on success.
 VEMORA_EXPORT int InitVemoProc(void* hWnd, VemoCallbackFun callbacks);
-
-// Reports from the tool-script side: code 0x10 progress (value = percent),
-// 0x20 error, 0x30 warning, 0x40 end of flashing; other codes are ignored.
-// A null text is shown as " ". Always returns null; does nothing before a
-// successful InitVemoProc.
-VEMORA_EXPORT void* MsgCallBack(unsigned int code, int value, const char* text);

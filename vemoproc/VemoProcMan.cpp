@@ -4,8 +4,17 @@
 #include "PyrraDebug.h"
 
 namespace {
+
 constexpr char kSourceName[] = "./VemoProcMan";
+
+// A window callback called with the arguments given, or 0 when the window
+// left the slot empty.
+template <typename... Params, typename... Args> int Forward(int (*slot)(Params...), Args... args)
+{
+    return slot ? slot(args...) : 0;
 }
+
+} // namespace
 
 VemoProcMan* VemoProcMan::m_pVemoProMan = nullptr;
 VemoProcMan g_VemoProcMan;
@@ -45,48 +54,40 @@ int VemoProcMan::InitialImage()
 
 int VemoProcMan::OnBurnBegin(void* ctx, unsigned int armTimeout, void* reserved)
 {
-    return m_Callback.pfnBurnBegin ? m_Callback.pfnBurnBegin(ctx, armTimeout, reserved) : 0;
+    return Forward(m_Callback.pfnBurnBegin, ctx, armTimeout, reserved);
 }
 
-int VemoProcMan::OnBurnProcess(void* ctx, unsigned int percent, void* text)
+int VemoProcMan::OnBurnProcess(void* ctx, unsigned int percent, const char* text)
 {
-    return m_Callback.pfnBurnProcess
-        ? m_Callback.pfnBurnProcess(ctx, percent, static_cast<const char*>(text))
-        : 0;
+    return Forward(m_Callback.pfnBurnProcess, ctx, percent, text);
 }
 
-int VemoProcMan::OnBurnError(void* ctx, unsigned int code, void* text)
+int VemoProcMan::OnBurnError(void* ctx, unsigned int code, const char* text)
 {
-    return m_Callback.pfnBurnError
-        ? m_Callback.pfnBurnError(ctx, code, static_cast<const char*>(text))
-        : 0;
+    return Forward(m_Callback.pfnBurnError, ctx, code, text);
 }
 
-int VemoProcMan::OnBurnWarning(void* ctx, unsigned int code, void* text)
+int VemoProcMan::OnBurnWarning(void* ctx, unsigned int code, const char* text)
 {
-    return m_Callback.pfnBurnWarning
-        ? m_Callback.pfnBurnWarning(ctx, code, static_cast<const char*>(text))
-        : 0;
+    return Forward(m_Callback.pfnBurnWarning, ctx, code, text);
 }
 
-int VemoProcMan::OnBurnOver(void* ctx, unsigned int code, void* text)
+int VemoProcMan::OnBurnOver(void* ctx, unsigned int code, const char* text)
 {
-    return m_Callback.pfnBurnOver
-        ? m_Callback.pfnBurnOver(ctx, code, static_cast<const char*>(text))
-        : 0;
+    return Forward(m_Callback.pfnBurnOver, ctx, code, text);
 }
 
 int VemoProcMan::OnUpdateTipInfo(void* ctx, unsigned int code, void* data)
 {
-    return m_Callback.pfnUpdateTipInfo ? m_Callback.pfnUpdateTipInfo(ctx, code, data) : 0;
+    return Forward(m_Callback.pfnUpdateTipInfo, ctx, code, data);
 }
 
 int VemoProcMan::OnLoadDynamic(void* ctx, unsigned char* data, unsigned int* length)
 {
-    return m_Callback.pfnLoadDynamic ? m_Callback.pfnLoadDynamic(ctx, data, length) : 0;
+    return Forward(m_Callback.pfnLoadDynamic, ctx, data, length);
 }
 
 int VemoProcMan::OnMessageBox(void* ctx, void* first, void* second)
 {
-    return m_Callback.pfnMessageBox ? m_Callback.pfnMessageBox(ctx, first, second) : 0;
+    return Forward(m_Callback.pfnMessageBox, ctx, first, second);
 }

@@ -1,6 +1,7 @@
-// The one object behind the plug-in's exports: it owns the firmware image,
-// keeps the window's callback record and is the single road by which every
-// part of the plug-in reports to the window.
+// The one object behind the plug-in's exports: it owns the firmware image and
+// the window's callback record, and is the single road by which every part of
+// the plug-in reports to the window. Parts below the plug-in's root reach it
+// only through Report.h.
 #pragma once
 
 #include "VemoProc.h"
@@ -19,17 +20,17 @@ public:
     // Each calls the window's callback of the same slot with its arguments
     // unchanged and returns its result, or returns 0 when it is not set.
     int OnBurnBegin(void* ctx, unsigned int armTimeout, void* reserved);
-    int OnBurnProcess(void* ctx, unsigned int percent, void* text);
-    int OnBurnError(void* ctx, unsigned int code, void* text);
-    int OnBurnWarning(void* ctx, unsigned int code, void* text);
-    int OnBurnOver(void* ctx, unsigned int code, void* text);
+    int OnBurnProcess(void* ctx, unsigned int percent, const char* text);
+    int OnBurnError(void* ctx, unsigned int code, const char* text);
+    int OnBurnWarning(void* ctx, unsigned int code, const char* text);
+    int OnBurnOver(void* ctx, unsigned int code, const char* text);
     int OnUpdateTipInfo(void* ctx, unsigned int code, void* data);
     int OnLoadDynamic(void* ctx, unsigned char* data, unsigned int* length);
     int OnMessageBox(void* ctx, void* first, void* second);
 
     // Null until InitProc has succeeded, then &g_VemoProcMan: the way in for
-    // code that has no other handle on the manager (script callbacks,
-    // MsgCallBack).
+    // the reporting unit (Report.h), which has no other handle on the manager.
+    // The spelling "VemoProMan" (no "c") is the member's known name; kept.
     static VemoProcMan* m_pVemoProMan;
 
 private:

@@ -18,11 +18,11 @@ KoraFexDevice::~KoraFexDevice() = default;
 int KoraFexDevice::SetInterface(void* efex_if, const char* guid)
 {
     if (efex_if == nullptr || guid == nullptr)
-        return 90;
+        return FEXDEV_NULL_ARG;
     if (strnlen(guid, GUID_LENGTH + 1) != GUID_LENGTH)
-        return 93;
+        return FEXDEV_GUID_LENGTH;
     if (memcmp(guid, EFEX_IF_GUID, GUID_LENGTH) != 0)
-        return 101;
+        return FEXDEV_GUID_OTHER;
     m_pEfexIf = static_cast<tag_EFEX_IF*>(efex_if);
     return 0;
 }

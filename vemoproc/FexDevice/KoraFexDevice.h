@@ -4,20 +4,28 @@
 #pragma once
 
 #include "EfexIf.h"
+#include "PluginCenter.h"
 
 // Interface identifier of the transport table of "usbwire.dll".
-constexpr char EFEX_IF_GUID[] = "f3e88841-bb99-42a0-aff4-385e1f5c8f3a";
+constexpr char EFEX_IF_GUID[] = USBWIRE_GUID;
+
+// Results of SetInterface (0 = success).
+enum : int {
+    FEXDEV_NULL_ARG = 90,    // the table or the identifier is null
+    FEXDEV_GUID_LENGTH = 93, // the identifier is not 36 characters long
+    FEXDEV_GUID_OTHER = 101, // another identifier
+};
 
 class __attribute__((visibility("default"))) KoraFexDevice {
 public:
     KoraFexDevice();
     virtual ~KoraFexDevice();
 
-    // 0, or 90 for a null argument, 93 for an identifier that is not 36
-    // characters long, 101 for another identifier; the table is kept only on 0.
+    // 0, or a FEXDEV_ code; the table is kept only on 0.
     int SetInterface(void* efex_if, const char* guid);
 
-    // Without an interface these fail at once: 127, or -1.
+    // Without an interface these fail at once: STAGE_NULL_ARG
+    // (stage/stage_buffer.h), or -1.
     int GetCurrentStage(const char* path, unsigned* stage);
     int GetFelPrivateData(const char* path, void* buf, unsigned len);
     int SetFelPrivateData(const char* path, void* buf, unsigned len);

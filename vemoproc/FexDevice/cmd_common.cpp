@@ -6,7 +6,8 @@
 
 namespace {
 
-// Source name the verify command reports its magic failures under.
+// Source name the verify command reports its magic failures under: another
+// file's, as the fixed log text has it; kept on purpose.
 constexpr const char* STAGE_SOURCE = "./FexDevice/stage/stage_buffer";
 
 // The query commands that run on whichever stage device of the record is

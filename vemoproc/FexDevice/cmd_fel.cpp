@@ -17,6 +17,9 @@ bool FelArgsMissing(tag_EFEX_IF* table, void* handle, unsigned char* src, void* 
 
 } // namespace
 
+// The lines of both routines name the down step ("_cmd_fel_down()",
+// "cmd_fel_down()") whatever the direction, and say "too for once trans":
+// fixed log texts, kept on purpose.
 int _cmd_fel_trans_once(tag_EFEX_IF* table, void* handle, unsigned char* src, void* dst,
     unsigned len, unsigned char down)
 {

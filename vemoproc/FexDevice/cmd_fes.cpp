@@ -24,6 +24,7 @@ uint8_t Nibbles(unsigned char high, unsigned char low)
 
 } // namespace
 
+// The lines name cmd_fes_down() for both directions: fixed log text, kept on purpose.
 int _cmd_fes_trans(tag_EFEX_IF* table, void** handle, unsigned char* src, void* dst, int len,
     unsigned char sel_high, unsigned char sel_low, unsigned char mark_mode, unsigned char down)
 {
@@ -141,6 +142,7 @@ int cmd_fes_get_msg(tag_EFEX_IF* table, void** handle, unsigned char* buf, unsig
     return 0;
 }
 
+// "supper" (not "super") is the exported name; kept on purpose.
 int cmd_fes_supper_down_file()
 {
     return 0;

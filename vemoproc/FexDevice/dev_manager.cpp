@@ -37,11 +37,11 @@ int dev_manager_open_raw_dev(tag_EFEX_IF* efex_if, char* path, void** handle)
 {
     if (efex_if == nullptr || path == nullptr || handle == nullptr) {
         PyrraDebug::DebugMsg("PANIC : dev_manager_open_raw_dev() : input == NULL\n");
-        return 275;
+        return DEV_MANAGER_NULL_ARG;
     }
     if (efex_if->Fex_Open(handle, path) != 0) {
         PyrraDebug::DebugMsg("PANIC : dev_manager_open_raw_dev() : can not open raw dev\n");
-        return 281;
+        return DEV_MANAGER_OPEN_FAILED;
     }
     return 0;
 }
@@ -59,6 +59,8 @@ int dev_manager_close_raw_dev(tag_EFEX_IF* efex_if, void** handle)
     return 0;
 }
 
+// The lines name dev_manager_open_fel_dev() for both kinds: fixed log text,
+// kept on purpose.
 int _dev_manager_open_efex_dev(tag_TOOL_THREAD_PARA* para, unsigned kind)
 {
     // An unterminated path would be read past the record by the transport.
@@ -106,6 +108,7 @@ int _dev_manager_close_efex_dev(tag_TOOL_THREAD_PARA* para, unsigned kind)
         return -1;
     }
     if (priv->dev_state != 1) {
+        // "not fel state" for either kind: fixed log text, kept on purpose.
         PyrraDebug::DebugMsg("PANIC : _dev_manager_close_efex_dev() : error state,not fel state\n");
         return -1;
     }
@@ -127,6 +130,8 @@ int _dev_manager_close_efex_dev(tag_TOOL_THREAD_PARA* para, unsigned kind)
     return 0;
 }
 
+// All four INFO lines say "open fel fail", also for a close or a FES device:
+// fixed log texts, kept on purpose.
 int dev_manager_open_fel_dev(tag_TOOL_THREAD_PARA* para)
 {
     return NoteFailure(_dev_manager_open_efex_dev(para, EFEX_DEV_FEL),

@@ -3,7 +3,9 @@
 // transport's Fex_command. Results: 0 (or the byte count of a FEL transfer)
 // on success, -1 on failure; the transport's own code is not passed on.
 // Common commands log to the debug error log, FEL commands to the debug
-// message log, FES commands straight to standard error.
+// message log, FES commands straight to standard error. The log texts are
+// fixed as they stand, odd wording and trailing blanks ("exec cmd err \n")
+// included: kept on purpose.
 #pragma once
 
 #include <cstddef>
@@ -81,4 +83,5 @@ VEMORA_EXPORT int cmd_fes_info(
     tag_EFEX_IF* table, void** handle, tag_INFO_DATA* info, unsigned len);
 VEMORA_EXPORT int cmd_fes_get_msg(
     tag_EFEX_IF* table, void** handle, unsigned char* buf, unsigned* len_out);
+// Returns 0 and does nothing. "supper" is the exported name callers know; kept on purpose.
 VEMORA_EXPORT int cmd_fes_supper_down_file();

@@ -19,6 +19,11 @@ constexpr char kImageScript[] = "./imgdec_fun.lua";
 constexpr char kToolsFile[] = "tools.scj";
 constexpr char kDramFile[] = "dram.ini";
 
+// The last number of the two "pcall FAILED" log lines: a fixed text that log
+// readers match, not a source line; kept.
+constexpr int kExtractFailedNumber = 307;
+constexpr int kToolsFailedNumber = 251;
+
 // Longest module directory that leaves room for "/tools.scj" in a path buffer.
 constexpr size_t kMaxModuleDirLen = MAX_PATH_LEN - 1 - (sizeof "/tools.scj" - 1);
 
@@ -82,13 +87,13 @@ KoraImage::~KoraImage()
 unsigned int KoraImage::SetModuleDir(const char* dir)
 {
     if (!dir)
-        return 143;
+        return IMAGE_NULL_DIR;
     if (!getcwd(m_szModuleDir, sizeof m_szModuleDir)
         || std::strlen(m_szModuleDir) > kMaxModuleDirLen) {
         m_szModuleDir[0] = '\0';
         PyrraDebug::DebugMsg("%s @ %d working directory unreadable or longer than %zu\n",
             kSourceName, __LINE__, kMaxModuleDirLen);
-        return 147;
+        return IMAGE_BAD_DIR;
     }
     return 0;
 }
@@ -96,17 +101,17 @@ unsigned int KoraImage::SetModuleDir(const char* dir)
 unsigned int KoraImage::SetImagePath(const char* path)
 {
     if (!path)
-        return 104;
+        return IMAGE_NULL_PATH;
     if (!*path)
         return 0;
     const size_t length = strnlen(path, MAX_PATH_LEN);
     if (length >= MAX_PATH_LEN) {
         PyrraDebug::DebugMsg("%s @ %d image path too long\n", kSourceName, __LINE__);
-        return 108;
+        return IMAGE_PATH_TOO_LONG;
     }
     if (!GetLuaInstant()) {
         PyrraDebug::DebugMsg("%s @ %d GetLuaInstant failed\n", kSourceName, __LINE__);
-        return 113;
+        return IMAGE_NO_STATE;
     }
     std::memcpy(m_szImageFile, path, length + 1);
     return 0;
@@ -178,7 +183,7 @@ unsigned int KoraImage::LoadTools()
 {
     char toolPath[MAX_PATH_LEN];
     if (!*m_szImageFile || !WorkFilePath(m_szModuleDir, kToolsFile, toolPath))
-        return 181;
+        return IMAGE_NOT_SET;
 
     UnLoadTools();
     unsigned int result = GetToolsFromImage(m_szImageFile, toolPath);
@@ -198,17 +203,17 @@ unsigned int KoraImage::GetToolsFromImage(const char* imagePath, const char* loc
 {
     if (!m_pLua) {
         PyrraDebug::DebugMsg("%s @ %d no image script state\n", kSourceName, __LINE__);
-        return 305;
+        return IMAGE_EXTRACT_NO_STATE;
     }
     ItemRequest request {imagePath, localPath};
     const int status = lua_cpcall(m_pLua, CallDownItem, &request);
     if (status != 0) {
         char text[MAX_PATH_LEN];
-        std::snprintf(
-            text, sizeof text, "pcall FAILED %s %d %d", LuaErrorText(m_pLua), status, 307);
+        std::snprintf(text, sizeof text, "pcall FAILED %s %d %d", LuaErrorText(m_pLua), status,
+            kExtractFailedNumber);
         PyrraDebug::DebugMsg("\n%s\n", text);
         lua_pop(m_pLua, 1);
-        return 309;
+        return IMAGE_EXTRACT_RAISED;
     }
     return 0;
 }
@@ -217,28 +222,30 @@ unsigned int KoraImage::LoadToolsPlug()
 {
     char toolPath[MAX_PATH_LEN];
     if (!WorkFilePath(m_szModuleDir, kToolsFile, toolPath))
-        return 223;
+        return IMAGE_PLUG_NO_DIR;
     m_pToolIF = nullptr;
     if (!m_pLua) {
         PyrraDebug::DebugMsg("%s @ %d no image script state\n", kSourceName, __LINE__);
-        return 241;
+        return IMAGE_PLUG_NO_STATE;
     }
     if (luaL_loadfile(m_pLua, toolPath) != 0) {
         PyrraDebug::DebugMsg("Load %s failed\n", toolPath);
         lua_pop(m_pLua, 1);
-        return 243;
+        return IMAGE_TOOLS_UNREADABLE;
     }
     const int status = RunChunk(m_pLua);
     if (status != 0) {
         char text[MAX_PATH_LEN];
-        std::snprintf(
-            text, sizeof text, "pcall FAILED %s %d %d\r\n", LuaErrorText(m_pLua), status, 251);
+        std::snprintf(text, sizeof text, "pcall FAILED %s %d %d\r\n", LuaErrorText(m_pLua), status,
+            kToolsFailedNumber);
         PyrraDebug::DebugMsg("%s\n", text);
         lua_pop(m_pLua, 1);
-        return 253;
+        return IMAGE_TOOLS_RAISED;
     }
     m_pToolIF = LUA_TOOL_FEX::InitToolIF(m_pLua);
-    return m_pToolIF ? 0 : 259;
+    if (!m_pToolIF)
+        return IMAGE_NO_TOOL_IF;
+    return 0;
 }
 
 unsigned int KoraImage::UnLoadTools()

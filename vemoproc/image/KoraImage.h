@@ -3,24 +3,28 @@
 // from the module directory, whose Img_DownItemToLocal copies the tool script
 // item out of the image into "tools.scj"; that script is then run in the same
 // state and its `Tools` table is reached through the tool interface.
-//
-// Result codes (0 = success):
-//   104 SetImagePath: null path        108 SetImagePath: path of 260 bytes or more
-//   113 SetImagePath: the image script state could not be prepared
-//   143 SetModuleDir: null directory
-//   147 SetModuleDir: the working directory is unreadable or longer than 249
-//   181 LoadTools: no image path or no module directory
-//   223 LoadToolsPlug: no module directory    241 LoadToolsPlug: no script state
-//   243 LoadToolsPlug: "tools.scj" could not be read or compiled
-//   253 LoadToolsPlug: running "tools.scj" raised an error
-//   259 LoadToolsPlug: no tool interface
-//   305 GetToolsFromImage: no script state
-//   309 GetToolsFromImage: Img_DownItemToLocal raised an error
-// LoadTools passes on the code of the step that failed.
 #pragma once
 
 #include "ModulePath.h"
 #include "tools/ToolIF.h"
+
+// Result codes (0 = success). LoadTools passes on the code of the step that
+// failed.
+enum : unsigned int {
+    IMAGE_NULL_PATH = 104,        // SetImagePath: null path
+    IMAGE_PATH_TOO_LONG = 108,    // SetImagePath: path of 260 bytes or more
+    IMAGE_NO_STATE = 113,         // SetImagePath: the image script state could not be prepared
+    IMAGE_NULL_DIR = 143,         // SetModuleDir: null directory
+    IMAGE_BAD_DIR = 147,          // SetModuleDir: working directory unreadable or longer than 249
+    IMAGE_NOT_SET = 181,          // LoadTools: no image path or no module directory
+    IMAGE_PLUG_NO_DIR = 223,      // LoadToolsPlug: no module directory
+    IMAGE_PLUG_NO_STATE = 241,    // LoadToolsPlug: no script state
+    IMAGE_TOOLS_UNREADABLE = 243, // LoadToolsPlug: "tools.scj" could not be read or compiled
+    IMAGE_TOOLS_RAISED = 253,     // LoadToolsPlug: running "tools.scj" raised an error
+    IMAGE_NO_TOOL_IF = 259,       // LoadToolsPlug: no tool interface
+    IMAGE_EXTRACT_NO_STATE = 305, // GetToolsFromImage: no script state
+    IMAGE_EXTRACT_RAISED = 309,   // GetToolsFromImage: Img_DownItemToLocal raised an error
+};
 
 class __attribute__((visibility("default"))) KoraImage {
 public:

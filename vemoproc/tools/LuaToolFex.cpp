@@ -8,7 +8,7 @@
 #include "LuaErrorText.h"
 #include "ModulePath.h"
 #include "PyrraDebug.h"
-#include "VemoProc.h"
+#include "Report.h"
 
 namespace LUA_TOOL_FEX {
 
@@ -50,17 +50,26 @@ struct EntryRule {
 };
 
 // clang-format off
+// The Init lines name "Tools.init" in lower case: fixed log text, kept.
 constexpr EntryRule kInit = {"Init", "init",
-    {52, 61, 93, 101, 109}, {59, 90, 99, 107, 0},
+    {TOOL_INIT_NOT_TABLE, TOOL_INIT_NOT_FUNCTION, TOOL_INIT_RAISED, TOOL_INIT_NOT_BOOLEAN,
+        TOOL_INIT_FALSE},
+    {59, 90, 99, 107, 0},
     true, true, true, nullptr};
 constexpr EntryRule kExit = {"Exit", "Exit",
-    {127, 137, 150, 158, 166}, {135, 147, 156, 164, 0},
+    {TOOL_EXIT_NOT_TABLE, TOOL_EXIT_NOT_FUNCTION, TOOL_EXIT_RAISED, TOOL_EXIT_NOT_BOOLEAN,
+        TOOL_EXIT_FALSE},
+    {135, 147, 156, 164, 0},
     false, false, true, nullptr};
 constexpr EntryRule kFel2Fes = {"entry_fel2fes", "entry_fel2fes",
-    {184, 194, 211, 219, 227}, {192, 209, 217, 225, 0},
+    {TOOL_FEL2FES_NOT_TABLE, TOOL_FEL2FES_NOT_FUNCTION, TOOL_FEL2FES_RAISED,
+        TOOL_FEL2FES_NOT_BOOLEAN, TOOL_FEL2FES_FALSE},
+    {192, 209, 217, 225, 0},
     false, true, false, nullptr};
 constexpr EntryRule kFesThread = {"entry_fes_thread", "entry_fes_thread",
-    {244, 253, 282, 290, 0xFFFFFFFFu}, {251, 279, 288, 296, 302},
+    {TOOL_FES_THREAD_NOT_TABLE, TOOL_FES_THREAD_NOT_FUNCTION, TOOL_FES_THREAD_RAISED,
+        TOOL_FES_THREAD_NOT_BOOLEAN, TOOL_FES_THREAD_FALSE},
+    {251, 279, 288, 296, 302},
     false, true, true, "returned value of Tools.entry_fes_thread is error"};
 // clang-format on
 
@@ -127,6 +136,8 @@ unsigned int RunEntry(lua_State* L, const EntryRule& rule, ArgPusher pushArgs, c
         call.outcome = Outcome::Raised;
     }
 
+    // The log texts are fixed as they stand ("Tools Is nil!", "L%d,error",
+    // "Finished to call"): kept on purpose, log readers match them.
     switch (call.outcome) {
     case Outcome::NotTable:
         if (rule.logNil && call.toolsNil)
@@ -222,7 +233,7 @@ _tag_TOOL_IF* InitToolIF(lua_State* L)
 unsigned int Init(lua_State* L, const _tag_TOOL_INIT_PARA* para)
 {
     if (!L || !para)
-        return 37;
+        return TOOL_INIT_NULL_ARG;
     return RunEntry(L, kInit, PushInitArgs, para);
 }
 

@@ -2,22 +2,41 @@
 // function of the script's global table `Tools` with an argument table built
 // from its record and turns the outcome into a result code.
 //
-// Result codes (0 = the script function returned true):
-//
-//   case                          Init  Exit  entry_fel2fes  entry_fes_thread
-//   null state (Init: or record)    37     0  -              -
-//   global Tools is not a table     52   127  184            244
-//   the entry is not a function     61   137  194            253
-//   the call raised a Lua error     93   150  211            282
-//   first result not a boolean     101   158  219            290
-//   first result is false          109   166  227            0xFFFFFFFF
-//
 // A raised error of Init, Exit and entry_fes_thread, and a false result of
 // entry_fes_thread, are also reported to the window as errors. The entries
 // leave the Lua stack as they found it.
 #pragma once
 
 #include "ToolIF.h"
+
+// Result codes, 0 when the script function returned true. Each entry fails
+// in five ways, each with a code of its own: Tools is not a table, the entry
+// is not a function, the call raised a Lua error, the first result is not a
+// boolean, the first result is false. Init also refuses a null state or
+// record; Exit returns 0 at once for a null state.
+enum : unsigned int {
+    TOOL_INIT_NULL_ARG = 37,
+    TOOL_INIT_NOT_TABLE = 52,
+    TOOL_INIT_NOT_FUNCTION = 61,
+    TOOL_INIT_RAISED = 93,
+    TOOL_INIT_NOT_BOOLEAN = 101,
+    TOOL_INIT_FALSE = 109,
+    TOOL_EXIT_NOT_TABLE = 127,
+    TOOL_EXIT_NOT_FUNCTION = 137,
+    TOOL_EXIT_RAISED = 150,
+    TOOL_EXIT_NOT_BOOLEAN = 158,
+    TOOL_EXIT_FALSE = 166,
+    TOOL_FEL2FES_NOT_TABLE = 184,
+    TOOL_FEL2FES_NOT_FUNCTION = 194,
+    TOOL_FEL2FES_RAISED = 211,
+    TOOL_FEL2FES_NOT_BOOLEAN = 219,
+    TOOL_FEL2FES_FALSE = 227,
+    TOOL_FES_THREAD_NOT_TABLE = 244,
+    TOOL_FES_THREAD_NOT_FUNCTION = 253,
+    TOOL_FES_THREAD_RAISED = 282,
+    TOOL_FES_THREAD_NOT_BOOLEAN = 290,
+    TOOL_FES_THREAD_FALSE = 0xFFFFFFFF,
+};
 
 namespace __attribute__((visibility("default"))) LUA_TOOL_FEX
 {

@@ -8,8 +8,7 @@
 
 #include <lua.hpp>
 
-#include "VemoProc.h"
-#include "VemoProcMan.h"
+#include "Report.h"
 
 namespace {
 
@@ -59,8 +58,7 @@ VEMORA_EXPORT int l_ToolMessageBox(lua_State* L)
         std::free(second);
         return luaL_error(L, "ToolMessageBox: out of memory");
     }
-    VemoProcMan* man = VemoProcMan::m_pVemoProMan;
-    const int answer = man ? man->OnMessageBox(nullptr, first, second) : 0;
+    const int answer = ReportMessageBox(first, second);
     std::free(first);
     std::free(second);
     lua_pushnumber(L, answer);

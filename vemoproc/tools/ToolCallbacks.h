@@ -7,16 +7,17 @@
 
 struct lua_State;
 
-// ToolMsgCallBack(any, code, text, value): passes code, value and text to
-// MsgCallBack (16 progress, 32 error, 48 warning, 64 end; others ignored).
-// No results.
+// ToolMsgCallBack(any, code, text, value) -> none
+// Passes code, value and text to MsgCallBack (16 progress, 32 error,
+// 48 warning, 64 end; others ignored).
 VEMORA_EXPORT int l_ToolMsgCallBack(lua_State* L);
 
-// ToolMessageBox(first, second): asks the window's Yes/No/Cancel question and
-// returns the answer (1, 0, -1; 0 without a window). Missing texts become " ".
-// Blocks until the user has answered.
+// ToolMessageBox(first, second) -> answer
+// Asks the window's Yes/No/Cancel question: 1, 0, -1 (0 without a window).
+// Missing texts become " ". Blocks until the user has answered.
 VEMORA_EXPORT int l_ToolMessageBox(lua_State* L);
 
-// ToolsSuspend(ms): sleeps that many milliseconds, at most 2^32 - 1
-// microseconds; zero, negative or missing returns at once. No results.
+// ToolsSuspend(ms) -> none
+// Sleeps that many milliseconds, at most 2^32 - 1 microseconds; zero,
+// negative or missing returns at once.
 VEMORA_EXPORT int l_ToolsSuspend(lua_State* L);

@@ -10,6 +10,9 @@ namespace {
 
 constexpr const char* SOURCE_NAME = "./FexDevice/stage/stage_buffer";
 
+// The PANIC lines below keep their wording ("get errer stage", "can not this
+// cmd", "pyrra_priv_data too big,fail", " ,fail"): fixed log texts, kept on purpose.
+
 enum : uint16_t {
     STAGE_MODE_FEL = 1,
     STAGE_MODE_FES = 2,
@@ -174,18 +177,18 @@ int GetCurrentStage(tag_EFEX_IF* efex_if, const char* path, unsigned* stage)
 {
     if (path == nullptr || stage == nullptr || efex_if == nullptr) {
         PyrraDebug::DebugMsg("PANIC : GetCurrentStage() : input == NULL\n");
-        return 127;
+        return STAGE_NULL_ARG;
     }
     RawNode node(efex_if);
     int ret = node.Open(path);
     if (ret != 0 || node.Handle() == nullptr) {
         PyrraDebug::DebugMsg("\ndev_manager_open_raw_dev failed %d %s\n", ret, SOURCE_NAME);
-        return 134;
+        return STAGE_OPEN_FAILED;
     }
     tag_VERIFY_DEV_DATA verify {};
     if (cmd_common_verify_dev(node.Handle(), efex_if, &verify) != 0) {
         PyrraDebug::DebugMsg("PANIC : GetCurrentStage() : run verify dev cmd ,fail\n");
-        return 141;
+        return STAGE_VERIFY_FAILED;
     }
     switch (verify.stage_mode) {
     case STAGE_MODE_FEL:
@@ -196,11 +199,11 @@ int GetCurrentStage(tag_EFEX_IF* efex_if, const char* path, unsigned* stage)
         break;
     default:
         PyrraDebug::DebugMsg("PANIC : GetCurrentStage() : get errer stage %d\n", verify.stage_mode);
-        return 153;
+        return STAGE_UNKNOWN_MODE;
     }
     if (!node.Close()) {
         PyrraDebug::DebugMsg("PANIC : GetCurrentStage() : close raw dev fail\n");
-        return 160;
+        return STAGE_CLOSE_FAILED;
     }
     return 0;
 }

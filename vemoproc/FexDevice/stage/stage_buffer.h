@@ -23,8 +23,15 @@ struct tag_PRIVATE_DATA {
 };
 static_assert(sizeof(tag_PRIVATE_DATA) == 256);
 
-// 0 and a stage code, or 127 (missing argument), 134 (open failed),
-// 141 (verify failed), 153 (unknown mode, stage untouched), 160 (close failed).
+// Results of GetCurrentStage (0 = success, the stage code written).
+enum : int {
+    STAGE_NULL_ARG = 127,      // a missing argument
+    STAGE_OPEN_FAILED = 134,   // the node could not be opened
+    STAGE_VERIFY_FAILED = 141, // the verify-device command failed
+    STAGE_UNKNOWN_MODE = 153,  // a mode neither FEL nor FES; the stage is left untouched
+    STAGE_CLOSE_FAILED = 160,  // closing failed after the stage was written
+};
+
 VEMORA_EXPORT int GetCurrentStage(tag_EFEX_IF* efex_if, const char* path, unsigned* stage);
 
 // 0, or -1 on any failure. Reads check the device's mode and not the size;
