@@ -41,6 +41,9 @@ QPushButton* Button(QWidget* parent, const char* name, QRect geometry, const cha
 
 void MainWindowForm::SetupUi(QMainWindow* window)
 {
+    // The icons are compiled into the program's static library, whose
+    // resources are registered by hand.
+    Q_INIT_RESOURCE(resources);
     if (window->objectName().isEmpty())
         window->setObjectName(QStringLiteral("MainWindow"));
     window->resize(kWidth, kHeight);

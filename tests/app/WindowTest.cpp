@@ -1,0 +1,673 @@
+// The main window as the process plug-in and the user see it: widgets and
+// texts, the eight callbacks from plug-in threads, questions, the start
+// watchdog, the settings and the status bar.
+#include "CaptureOutput.h"
+#include "ModalCloser.h"
+#include "WindowFixture.h"
+#include "imagesettings.h"
+#include "mainwindow.h"
+#include "questionevent.h"
+#include "runstatus.h"
+#include "windowcallbacks.h"
+#include "windowplacement.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QtTest>
+#include <future>
+#include <memory>
+#include <thread>
+
+namespace {
+
+const char* const kWelcome = "Welcome to Vemora!";
+
+// Runs f on a thread of its own, as the plug-in's threads call the window.
+template <typename F> auto OnThread(F f)
+{
+    return std::async(std::launch::async, f).get();
+}
+
+template <typename W> W* Child(QWidget* window, const char* name)
+{
+    return window->findChild<W*>(QString::fromLatin1(name));
+}
+
+QString Info(QWidget* w)
+{
+    return Child<QLabel>(w, "_ctrlInfo")->text();
+}
+
+int Progress(QWidget* w)
+{
+    return Child<QProgressBar>(w, "_ctrlProcess")->value();
+}
+
+bool ButtonsEnabled(QWidget* w)
+{
+    const bool image = Child<QPushButton>(w, "_btnImage")->isEnabled();
+    const bool exit = Child<QPushButton>(w, "_btnExit")->isEnabled();
+    return image && exit;
+}
+
+// Picks path in the file dialog as a user would, and closes it.
+void Choose(QFileDialog* dialog, const QString& path)
+{
+    // The dialog leaves a name typed by the user alone: nothing is typed.
+    if (QWidget* typing = dialog->focusWidget())
+        typing->clearFocus();
+    dialog->selectFile(path);
+    static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+}
+
+// Lets posted events arrive.
+void Settle()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+}
+
+// Swallows the question events sent to the object it filters.
+class QuestionCatcher : public QObject {
+public:
+    bool Caught() const { return m_bCaught; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (!dynamic_cast<QuestionEvent*>(event))
+            return false;
+        m_bCaught = true;
+        return true;
+    }
+
+private:
+    bool m_bCaught = false;
+};
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void widgetsAndGeometry();
+    void languageFileTexts();
+    void noLanguageFile();
+    void placement();
+
+    void callbacksWithoutWindow();
+    void runFromPluginThreads();
+    void burnBeginReloadsOnlyWhenArmed();
+    void warningKeepsButtons();
+    void errorWithoutText();
+    void longErrorIsElided();
+    void longProgressTextIsShortened();
+    void question_data();
+    void question();
+    void questionOnGuiThread();
+    void questionWhenWindowCloses();
+
+    void watchdogFires();
+    void watchdogQuietAfterProgress();
+    void watchdogIgnoresZeroPercent();
+    void watchdogQuietAfterError();
+
+    void refusedImage();
+    void acceptedImage();
+    void fileDialogStartsAtHome();
+    void rootDirectoryImage();
+    void failedReload();
+
+    void statusBarCounts();
+    void statusTexts();
+
+private:
+    std::unique_ptr<MainWindow> Bound();
+    const VemoCallbackFun& Callbacks() const { return *m_plugins.control->Callbacks(); }
+    void WriteIni(const QString& key, const QString& value);
+    QString ReadIni(const QString& key);
+
+    WindowPlugins m_plugins;
+    QTemporaryDir m_scratch;
+    QString m_ini;
+};
+
+void WindowTest::initTestCase()
+{
+    QVERIFY(LoadWindowPlugins(m_plugins));
+    QVERIFY(QFile::copy(QStringLiteral(VEMORA_BIN_DIR "/Vemora.lan"),
+        m_scratch.filePath(QStringLiteral("Vemora.lan"))));
+    // "./Vemora.lan" is read from the current folder.
+    QVERIFY(QDir::setCurrent(m_scratch.path()));
+    m_ini = QCoreApplication::applicationDirPath() + QStringLiteral("/vemora.ini");
+    qputenv("LANG", "en_US.UTF-8");
+}
+
+void WindowTest::init()
+{
+    QFile::remove(m_ini);
+    m_plugins.control->Reset();
+}
+
+std::unique_ptr<MainWindow> WindowTest::Bound()
+{
+    auto window = std::make_unique<MainWindow>();
+    if (window->ApplyLanguage(m_plugins.language) != 0
+        || window->SetVemoProc(m_plugins.process) != 0)
+        return nullptr;
+    Settle();
+    return window;
+}
+
+void WindowTest::WriteIni(const QString& key, const QString& value)
+{
+    QSettings(m_ini, QSettings::IniFormat).setValue(QStringLiteral("Vemora/") + key, value);
+}
+
+QString WindowTest::ReadIni(const QString& key)
+{
+    return QSettings(m_ini, QSettings::IniFormat).value(QStringLiteral("Vemora/") + key).toString();
+}
+
+void WindowTest::widgetsAndGeometry()
+{
+    MainWindow window;
+    QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
+    QCOMPARE(window.size(), QSize(804, 593));
+    QCOMPARE(window.minimumSize(), QSize(804, 593));
+    QCOMPARE(window.maximumSize(), QSize(804, 593));
+    QCOMPARE(window.font().pointSize(), 14);
+    QCOMPARE(window.windowTitle(), QStringLiteral("VemoraV3.06"));
+    QCOMPARE(window.centralWidget()->objectName(), QStringLiteral("centralWidget"));
+    QCOMPARE(window.statusBar()->objectName(), QStringLiteral("statusBar"));
+
+    struct Expected {
+        const char* name;
+        const char* className;
+        QRect geometry;
+        int points;
+    };
+    const Expected widgets[] = {
+        {"_btnImage", "QPushButton", {10, 14, 121, 41}, 12},
+        {"_ctrlImagePath", "QLineEdit", {140, 20, 651, 31}, 12},
+        {"_btnExit", "QPushButton", {670, 510, 101, 41}, 12},
+        {"label_2", "QLabel", {20, 70, 111, 21}, 13},
+        {"_ctrlInfo", "QLabel", {20, 110, 771, 61}, 12},
+        {"_ctrlProcess", "QProgressBar", {140, 70, 651, 23}, 12},
+        {"_guildText", "QTextBrowser", {20, 180, 771, 321}, 12},
+    };
+    for (const Expected& expected : widgets) {
+        QWidget* widget = Child<QWidget>(&window, expected.name);
+        QVERIFY2(widget, expected.name);
+        QCOMPARE(widget->metaObject()->className(), expected.className);
+        QCOMPARE(widget->geometry(), expected.geometry);
+        QCOMPARE(widget->font().pointSize(), expected.points);
+    }
+    for (const char* name : {"_btnImage", "_btnExit"}) {
+        auto* button = Child<QPushButton>(&window, name);
+        QVERIFY(!button->icon().pixmap(QSize(36, 36)).isNull());
+        QCOMPARE(button->iconSize(), QSize(36, 36));
+        QCOMPARE(button->cursor().shape(), Qt::PointingHandCursor);
+    }
+    QVERIFY(QFile::exists(QStringLiteral(":/main/button/res/burn.png")));
+    QVERIFY(QFile::exists(QStringLiteral(":/main/button/res/quit.png")));
+    QCOMPARE(Child<QPushButton>(&window, "_btnImage")->focusPolicy(), Qt::TabFocus);
+    QVERIFY(Child<QLineEdit>(&window, "_ctrlImagePath")->isReadOnly());
+    auto* info = Child<QLabel>(&window, "_ctrlInfo");
+    QVERIFY(info->wordWrap());
+    QCOMPARE(info->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
+    QCOMPARE(Child<QLabel>(&window, "label_2")->alignment(), Qt::AlignCenter);
+    auto* guide = Child<QTextBrowser>(&window, "_guildText");
+    QCOMPARE(guide->minimumSize(), QSize(521, 192));
+    QCOMPARE(guide->maximumSize(), QSize(800, 500));
+    QCOMPARE(guide->font().weight(), QFont::Normal);
+    QCOMPARE(guide->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+    // Built-in texts, the welcome line, and 24 until a plug-in is bound.
+    QCOMPARE(Child<QPushButton>(&window, "_btnImage")->text(), QStringLiteral("Image"));
+    QCOMPARE(Child<QPushButton>(&window, "_btnExit")->text(), QStringLiteral("Exit"));
+    QCOMPARE(Child<QLabel>(&window, "label_2")->text(), QStringLiteral("Progress"));
+    QCOMPARE(Progress(&window), 24);
+    Settle();
+    QCOMPARE(Info(&window), QString::fromLatin1(kWelcome));
+    QCOMPARE(window.SetVemoProc(m_plugins.process), 0);
+    QCOMPARE(Progress(&window), 0);
+    QCOMPARE(QString::fromStdString(m_plugins.control->Calls()),
+        QStringLiteral("InitVemoProc\nDeviceMsgLoop\n"));
+}
+
+void WindowTest::languageFileTexts()
+{
+    qputenv("LANG", "fr_CA.UTF-8");
+    MainWindow window;
+    QCOMPARE(window.ApplyLanguage(m_plugins.language), 0);
+    qputenv("LANG", "en_US.UTF-8");
+    QCOMPARE(Child<QPushButton>(&window, "_btnExit")->text(), QStringLiteral("Quitter"));
+    QCOMPARE(Child<QPushButton>(&window, "_btnImage")->text(), QStringLiteral("Image"));
+    QCOMPARE(Child<QLabel>(&window, "label_2")->text(), QStringLiteral("Progression"));
+    QVERIFY(Child<QLineEdit>(&window, "_ctrlImagePath")
+                ->text()
+                .startsWith(QStringLiteral("Aucune image choisie")));
+    const QStringList guide
+        = Child<QTextBrowser>(&window, "_guildText")->toPlainText().split(QLatin1Char('\n'));
+    QVERIFY2(guide.size() >= 9, qPrintable(guide.join(QLatin1Char('|'))));
+    QCOMPARE(guide.first(), QStringLiteral("Comment flasher un appareil"));
+    QVERIFY(guide.last().contains(QStringLiteral("udev")));
+    for (int step = 1; step <= 5; ++step)
+        QVERIFY(guide.filter(QRegularExpression(QStringLiteral("^%1\\. ").arg(step))).size() == 1);
+    m_plugins.language->SetLanguage(0);
+}
+
+void WindowTest::noLanguageFile()
+{
+    QTemporaryDir empty;
+    QVERIFY(QDir::setCurrent(empty.path()));
+    MainWindow window;
+    const int result = window.ApplyLanguage(m_plugins.language);
+    QVERIFY(QDir::setCurrent(m_scratch.path()));
+    QCOMPARE(result, MainWindow::kLanguageFileFailed);
+    QCOMPARE(Child<QPushButton>(&window, "_btnImage")->text(), QStringLiteral("Image"));
+    QCOMPARE(Child<QPushButton>(&window, "_btnExit")->text(), QStringLiteral("Exit"));
+    QCOMPARE(Child<QLabel>(&window, "label_2")->text(), QStringLiteral("Progress"));
+    QCOMPARE(Child<QTextBrowser>(&window, "_guildText")->toPlainText(), QString());
+}
+
+void WindowTest::placement()
+{
+    QCOMPARE(CentredOrigin(QSize(1920, 1080), QSize(804, 593)), QPoint(558, 162));
+    QCOMPARE(CentredOrigin(QSize(800, 600), QSize(804, 593)), QPoint(-2, 2));
+}
+
+void WindowTest::callbacksWithoutWindow()
+{
+    // Before any window exists, and after the window is gone.
+    for (int round = 0; round < 2; ++round) {
+        const VemoCallbackFun callbacks = round == 0 ? WindowCallbacks() : Callbacks();
+        unsigned int length = 0;
+        QCOMPARE(callbacks.pfnBurnBegin(nullptr, 1, nullptr), 20);
+        QCOMPARE(callbacks.pfnBurnProcess(nullptr, 50, "text"), 26);
+        QCOMPARE(callbacks.pfnBurnError(nullptr, 0, "text"), 32);
+        QCOMPARE(callbacks.pfnBurnWarning(nullptr, 0, "text"), 38);
+        QCOMPARE(callbacks.pfnBurnOver(nullptr, 0, "text"), 44);
+        QCOMPARE(callbacks.pfnUpdateTipInfo(nullptr, 0, nullptr), 50);
+        QCOMPARE(callbacks.pfnLoadDynamic(nullptr, nullptr, &length), 62);
+        QCOMPARE(callbacks.pfnMessageBox(nullptr, nullptr, nullptr), 56);
+        QVERIFY(m_plugins.control->Calls().find("LoadFWFile") == std::string::npos);
+        if (round == 0)
+            QVERIFY(Bound());
+    }
+}
+
+void WindowTest::runFromPluginThreads()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    const VemoCallbackFun& cb = Callbacks();
+
+    QCOMPARE(OnThread([&] { return cb.pfnBurnBegin(nullptr, 1, nullptr); }), 0);
+    QTRY_VERIFY(!ButtonsEnabled(window.get()));
+    QCOMPARE(Progress(window.get()), 0);
+    QCOMPARE(Info(window.get()), QString::fromLatin1(kWelcome));
+
+    QCOMPARE(
+        OnThread([&] { return cb.pfnBurnProcess(nullptr, 40, "Writing partition rootfs"); }), 0);
+    QTRY_COMPARE(Progress(window.get()), 40);
+    QTRY_COMPARE(Info(window.get()), QStringLiteral(" Writing partition rootfs  40%"));
+    QVERIFY(!ButtonsEnabled(window.get()));
+
+    unsigned int length = 0;
+    QCOMPARE(OnThread([&] { return cb.pfnUpdateTipInfo(nullptr, 0, nullptr); }), 0);
+    QCOMPARE(OnThread([&] { return cb.pfnLoadDynamic(nullptr, nullptr, &length); }), 0);
+
+    QCOMPARE(OnThread([&] { return cb.pfnBurnOver(nullptr, 0, "done"); }), 0);
+    QTRY_VERIFY(ButtonsEnabled(window.get()));
+    QCOMPARE(Progress(window.get()), 100);
+    QCOMPARE(
+        Info(window.get()), QStringLiteral("Flashing finished. You can unplug the device now."));
+}
+
+void WindowTest::burnBeginReloadsOnlyWhenArmed()
+{
+    const QString image = m_scratch.filePath(QStringLiteral("chosen.img"));
+    QFile(image).open(QIODevice::WriteOnly);
+    WriteIni(QStringLiteral("image"), image);
+    const auto window = Bound();
+    QVERIFY(window);
+    m_plugins.control->Reset();
+    const VemoCallbackFun cb = WindowCallbacks();
+
+    // A FES return after a time-out (0) keeps the script state: no reload.
+    QCOMPARE(OnThread([&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); }), 0);
+    QTRY_VERIFY(!ButtonsEnabled(window.get()));
+    QCOMPARE(QString::fromStdString(m_plugins.control->Calls()), QString());
+
+    QCOMPARE(OnThread([&] { return cb.pfnBurnBegin(nullptr, 1, nullptr); }), 0);
+    QCOMPARE(QString::fromStdString(m_plugins.control->Calls()),
+        QStringLiteral("LoadFWFile ") + image + QStringLiteral("\n"));
+    QTRY_COMPARE(Child<QLineEdit>(window.get(), "_ctrlImagePath")->text(), image);
+}
+
+void WindowTest::warningKeepsButtons()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    const VemoCallbackFun& cb = Callbacks();
+    OnThread([&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); });
+    OnThread([&] { return cb.pfnBurnProcess(nullptr, 30, "step"); });
+    QCOMPARE(OnThread([&] { return cb.pfnBurnWarning(nullptr, 0, "Battery low"); }), 0);
+    QTRY_COMPARE(Info(window.get()), QStringLiteral("Battery low"));
+    QCOMPARE(Progress(window.get()), 0);
+    QVERIFY(!ButtonsEnabled(window.get()));
+}
+
+void WindowTest::errorWithoutText()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    const VemoCallbackFun& cb = Callbacks();
+    OnThread([&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); });
+    OnThread([&] { return cb.pfnBurnProcess(nullptr, 30, "step"); });
+    QCOMPARE(OnThread([&] { return cb.pfnBurnError(nullptr, 0, nullptr); }), 0);
+    QTRY_COMPARE(Info(window.get()), QStringLiteral("Flashing failed"));
+    QCOMPARE(Progress(window.get()), 0);
+    QVERIFY(ButtonsEnabled(window.get()));
+    OnThread([&] { return cb.pfnBurnError(nullptr, 0, "no answer from the device"); });
+    QTRY_COMPARE(Info(window.get()), QStringLiteral("Flashing failed: no answer from the device"));
+}
+
+void WindowTest::longErrorIsElided()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    const std::string text(2000, 'x');
+    OnThread([&] { return Callbacks().pfnBurnError(nullptr, 0, text.c_str()); });
+    QTRY_VERIFY(Info(window.get()).startsWith(QStringLiteral("Flashing failed: xxx")));
+    auto* label = Child<QLabel>(window.get(), "_ctrlInfo");
+    QVERIFY(label->text().endsWith(QChar(0x2026)));
+    QVERIFY(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= 2 * label->width());
+}
+
+void WindowTest::longProgressTextIsShortened()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    const std::string text(300, 'y');
+    OnThread([&] { return Callbacks().pfnBurnProcess(nullptr, 40, text.c_str()); });
+    QTRY_VERIFY(Info(window.get()).endsWith(QStringLiteral("...  40%")));
+    QCOMPARE(Info(window.get()).size(), 255);
+    QVERIFY(Info(window.get()).startsWith(QStringLiteral(" yyy")));
+}
+
+void WindowTest::question_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("buttonsEnabled");
+    QTest::newRow("Yes") << int(QMessageBox::Yes) << 1 << false;
+    QTest::newRow("No") << int(QMessageBox::No) << 0 << false;
+    QTest::newRow("Cancel") << int(QMessageBox::Cancel) << -1 << true;
+}
+
+void WindowTest::question()
+{
+    QFETCH(int, button);
+    QFETCH(int, result);
+    QFETCH(bool, buttonsEnabled);
+    const auto window = Bound();
+    QVERIFY(window);
+    OnThread([&] { return Callbacks().pfnBurnProcess(nullptr, 30, "step"); });
+
+    QString title, text;
+    int buttons = 0;
+    ModalCloser closer([&](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        buttons = box->standardButtons();
+        box->button(QMessageBox::StandardButton(button))->click();
+    });
+    const VemoCallbackFun cb = Callbacks();
+    auto asked = std::async(
+        std::launch::async, [&] { return cb.pfnMessageBox(nullptr, nullptr, nullptr); });
+    QTRY_VERIFY(asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
+    QCOMPARE(asked.get(), result);
+    QCOMPARE(title, QStringLiteral("Question"));
+    QCOMPARE(text,
+        QStringLiteral(
+            "The firmware asks whether to go on with the next step. Do you want to go on?"));
+    QCOMPARE(buttons, int(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel));
+    QTRY_COMPARE(Progress(window.get()), 0);
+    QCOMPARE(ButtonsEnabled(window.get()), buttonsEnabled);
+}
+
+void WindowTest::questionOnGuiThread()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    ModalCloser closer([](QWidget* dialog) {
+        qobject_cast<QMessageBox*>(dialog)->button(QMessageBox::Yes)->click();
+    });
+    QCOMPARE(Callbacks().pfnMessageBox(nullptr, nullptr, nullptr), 1);
+    QCOMPARE(closer.Answered(), 1);
+}
+
+void WindowTest::questionWhenWindowCloses()
+{
+    auto window = Bound();
+    QVERIFY(window);
+    // The question reaches the window but is never shown: nobody answers it.
+    QuestionCatcher catcher;
+    window->installEventFilter(&catcher);
+    const VemoCallbackFun cb = Callbacks();
+    auto asked = std::async(
+        std::launch::async, [&] { return cb.pfnMessageBox(nullptr, nullptr, nullptr); });
+    QTRY_VERIFY((QCoreApplication::sendPostedEvents(window.get()), catcher.Caught()));
+    QVERIFY(asked.wait_for(std::chrono::milliseconds(100)) == std::future_status::timeout);
+    window.reset();
+    QVERIFY(asked.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
+    QCOMPARE(asked.get(), -1);
+}
+
+void WindowTest::watchdogFires()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    window->SetWatchdogInterval(100);
+    OnThread([&] { return Callbacks().pfnBurnBegin(nullptr, 1, nullptr); });
+    QTRY_VERIFY(!ButtonsEnabled(window.get()));
+    QTRY_VERIFY(ButtonsEnabled(window.get()));
+    QVERIFY(
+        Info(window.get())
+            .startsWith(QStringLiteral("The device did not start flashing within two minutes")));
+}
+
+void WindowTest::watchdogQuietAfterProgress()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    window->SetWatchdogInterval(100);
+    OnThread([&] { return Callbacks().pfnBurnBegin(nullptr, 1, nullptr); });
+    OnThread([&] { return Callbacks().pfnBurnProcess(nullptr, 5, "step"); });
+    QTest::qWait(400);
+    QCOMPARE(Info(window.get()), QStringLiteral(" step  5%"));
+    QVERIFY(!ButtonsEnabled(window.get()));
+}
+
+void WindowTest::watchdogIgnoresZeroPercent()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    window->SetWatchdogInterval(100);
+    OnThread([&] { return Callbacks().pfnBurnBegin(nullptr, 1, nullptr); });
+    OnThread([&] { return Callbacks().pfnBurnProcess(nullptr, 0, "preparing"); });
+    QTRY_COMPARE(Info(window.get()), QStringLiteral(" preparing  0%"));
+    QTRY_VERIFY(Info(window.get()).startsWith(QStringLiteral("The device did not start")));
+    QVERIFY(ButtonsEnabled(window.get()));
+}
+
+void WindowTest::watchdogQuietAfterError()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    window->SetWatchdogInterval(100);
+    OnThread([&] { return Callbacks().pfnBurnBegin(nullptr, 1, nullptr); });
+    OnThread([&] { return Callbacks().pfnBurnError(nullptr, 0, "FEL failed"); });
+    QTest::qWait(400);
+    QCOMPARE(Info(window.get()), QStringLiteral("Flashing failed: FEL failed"));
+}
+
+void WindowTest::refusedImage()
+{
+    const QString old = m_scratch.filePath(QStringLiteral("old/old.img"));
+    WriteIni(QStringLiteral("image_path"), m_scratch.filePath(QStringLiteral("old")));
+    WriteIni(QStringLiteral("image"), old);
+    QDir(m_scratch.path()).mkpath(QStringLiteral("old"));
+    QDir(m_scratch.path()).mkpath(QStringLiteral("new"));
+    const QString chosen = m_scratch.filePath(QStringLiteral("new/broken.img"));
+    QFile(chosen).open(QIODevice::WriteOnly);
+    const auto window = Bound();
+    QVERIFY(window);
+    m_plugins.control->SetLoadResult(5);
+
+    QString startDir, boxText;
+    ModalCloser closer([&](QWidget* w) {
+        if (auto* files = qobject_cast<QFileDialog*>(w)) {
+            startDir = files->directory().absolutePath();
+            Choose(files, chosen);
+        } else if (auto* message = qobject_cast<QMessageBox*>(w)) {
+            boxText = message->windowTitle() + QLatin1Char('|') + message->text();
+            message->button(QMessageBox::Ok)->click();
+        }
+    });
+    window->OnImage();
+    QCOMPARE(startDir, m_scratch.filePath(QStringLiteral("old")));
+    QCOMPARE(closer.Answered(), 2);
+    QCOMPARE(boxText,
+        QStringLiteral("Error|Vemora cannot use this file: it is not a firmware image Vemora can "
+                       "read, or it is damaged. Please choose another image."));
+    QVERIFY(Child<QLineEdit>(window.get(), "_ctrlImagePath")
+                ->text()
+                .startsWith(QStringLiteral("No image chosen")));
+    QCOMPARE(ReadIni(QStringLiteral("image")), old);
+    QCOMPARE(ReadIni(QStringLiteral("image_path")), m_scratch.filePath(QStringLiteral("old")));
+
+    // The refused image is forgotten: a burn asks for an image first.
+    QMetaObject::invokeMethod(window.get(), "OnBurn");
+    QCOMPARE(closer.Answered(), 3);
+    QCOMPARE(boxText, QStringLiteral("Burn|Please choose a firmware image first."));
+}
+
+void WindowTest::acceptedImage()
+{
+    QDir(m_scratch.path()).mkpath(QStringLiteral("images"));
+    const QString chosen = m_scratch.filePath(QStringLiteral("images/good.img"));
+    QFile(chosen).open(QIODevice::WriteOnly);
+    const auto window = Bound();
+    QVERIFY(window);
+    ModalCloser dialog([&](QWidget* w) {
+        auto* files = qobject_cast<QFileDialog*>(w);
+        Choose(files, chosen);
+    });
+    window->OnImage();
+    QCOMPARE(dialog.Answered(), 1);
+    QCOMPARE(Child<QLineEdit>(window.get(), "_ctrlImagePath")->text(), chosen);
+    QCOMPARE(ReadIni(QStringLiteral("image_path")), m_scratch.filePath(QStringLiteral("images")));
+    QCOMPARE(ReadIni(QStringLiteral("image")), chosen);
+    QVERIFY(
+        m_plugins.control->Calls().find("LoadFWFile " + chosen.toStdString()) != std::string::npos);
+}
+
+void WindowTest::fileDialogStartsAtHome()
+{
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    const auto window = Bound();
+    QVERIFY(window);
+    QString startDir;
+    ModalCloser dialog([&](QWidget* w) {
+        auto* files = qobject_cast<QFileDialog*>(w);
+        startDir = files->directory().absolutePath();
+        files->reject();
+    });
+    window->OnImage();
+    qputenv("HOME", savedHome);
+    QCOMPARE(startDir, home.path());
+    QVERIFY(m_plugins.control->Calls().find("LoadFWFile") == std::string::npos);
+    QVERIFY(!QFile::exists(m_ini));
+}
+
+void WindowTest::rootDirectoryImage()
+{
+    const ImageSettings settings(m_ini);
+    settings.RememberImage(QStringLiteral("/opt/images/a.img"));
+    QCOMPARE(ReadIni(QStringLiteral("image_path")), QStringLiteral("/opt/images"));
+    // The directory of an image in "/" is empty: it is not written.
+    settings.RememberImage(QStringLiteral("/b.img"));
+    QCOMPARE(ReadIni(QStringLiteral("image_path")), QStringLiteral("/opt/images"));
+    QCOMPARE(ReadIni(QStringLiteral("image")), QStringLiteral("/b.img"));
+    settings.RememberImage(QStringLiteral("c.img"));
+    QCOMPARE(ReadIni(QStringLiteral("image_path")), QStringLiteral("c.img"));
+}
+
+void WindowTest::failedReload()
+{
+    const QString missing = m_scratch.filePath(QStringLiteral("gone.img"));
+    WriteIni(QStringLiteral("image"), missing);
+    WriteIni(QStringLiteral("image_path"), m_scratch.path());
+    const auto window = Bound();
+    QVERIFY(window);
+    const QString before = Child<QLineEdit>(window.get(), "_ctrlImagePath")->text();
+    CaptureOutput err(stderr);
+    window->LoadLastImage();
+    const std::string printed = err.Text();
+    Settle();
+    QCOMPARE(QString::fromStdString(printed),
+        QStringLiteral("Load firmware file ") + missing + QStringLiteral(" failed\n"));
+    QCOMPARE(Child<QLineEdit>(window.get(), "_ctrlImagePath")->text(), before);
+    QCOMPARE(ReadIni(QStringLiteral("image")), missing);
+    QCOMPARE(ReadIni(QStringLiteral("image_path")), m_scratch.path());
+}
+
+void WindowTest::statusBarCounts()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    auto* status = Child<RunStatus>(window.get(), "_ctrlRunStatus");
+    QVERIFY(status);
+    QCOMPARE(status->text(), QStringLiteral("Finished: 0   Failed: 0"));
+    const VemoCallbackFun& cb = Callbacks();
+    OnThread([&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); });
+    QTRY_VERIFY(status->text().contains(QStringLiteral("Elapsed: 0:00")));
+    OnThread([&] { return cb.pfnBurnOver(nullptr, 0, nullptr); });
+    QTRY_COMPARE(status->text(), QStringLiteral("Finished: 1   Failed: 0"));
+    OnThread([&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); });
+    OnThread([&] { return cb.pfnBurnError(nullptr, 0, "x"); });
+    QTRY_COMPARE(status->text(), QStringLiteral("Finished: 1   Failed: 1"));
+}
+
+void WindowTest::statusTexts()
+{
+    QCOMPARE(RunStatus::ElapsedText(0), QStringLiteral("0:00"));
+    QCOMPARE(RunStatus::ElapsedText(65000), QStringLiteral("1:05"));
+    QCOMPARE(RunStatus::ElapsedText(3723000), QStringLiteral("1:02:03"));
+    QCOMPARE(RunStatus::RateText(100000000, 50, 10000), QStringLiteral("5.0 MB/s"));
+    QCOMPARE(RunStatus::RateText(1000000, 10, 1000), QStringLiteral("100 kB/s"));
+    QCOMPARE(RunStatus::RateText(1000000, 0, 1000), QString());
+    QCOMPARE(RunStatus::RateText(0, 50, 1000), QString());
+}
+
+QTEST_MAIN(WindowTest)
+#include "WindowTest.moc"
