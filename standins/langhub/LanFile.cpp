@@ -203,8 +203,8 @@ bool ParseLanFile(const char* data, size_t size, LanTable& table, std::string& r
 {
     const size_t bad = FindInvalidUtf8(data, size);
     if (bad != size) {
-        reason = "line " + std::to_string(LineOf(data, bad)) + ": not UTF-8 (byte "
-            + std::to_string(bad) + " of the file)";
+        reason = "line " + std::to_string(LineOf(data, bad)) + ": not UTF-8 (at byte offset "
+            + std::to_string(bad) + ")";
         return false;
     }
     Parser parser;

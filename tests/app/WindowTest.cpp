@@ -10,6 +10,7 @@
 #include "runstatus.h"
 #include "windowcallbacks.h"
 #include "windowplacement.h"
+#include "windowtexts.h"
 
 #include <QFileDialog>
 #include <QLabel>
@@ -104,6 +105,7 @@ private slots:
     void widgetsAndGeometry();
     void languageFileTexts();
     void noLanguageFile();
+    void builtInTextsMatchTheLanguageFile();
     void placement();
 
     void callbacksWithoutWindow();
@@ -281,6 +283,20 @@ void WindowTest::noLanguageFile()
     QCOMPARE(Child<QPushButton>(&window, "_btnExit")->text(), QStringLiteral("Exit"));
     QCOMPARE(Child<QLabel>(&window, "label_2")->text(), QStringLiteral("Progress"));
     QCOMPARE(Child<QTextBrowser>(&window, "_guildText")->toPlainText(), QString());
+}
+
+// Without a language file the window falls back on its own English texts:
+// they are the shipped file's.
+void WindowTest::builtInTextsMatchTheLanguageFile()
+{
+    QVERIFY(m_plugins.language->LoadLanFile("./Vemora.lan"));
+    m_plugins.language->SetLanguage(0);
+    for (const char* key : {"Info004", "Info005", "Info023", "Info024", "Info040", "Info041",
+             "Info042", "Info060", "Info061", "Info062", "Info063", "Info064", "Info065"}) {
+        QCOMPARE(WindowText(nullptr, key), WindowText(m_plugins.language, key));
+        QVERIFY(!WindowText(nullptr, key).isEmpty());
+    }
+    QCOMPARE(WindowText(nullptr, "Info043"), QString());
 }
 
 void WindowTest::placement()
