@@ -107,6 +107,7 @@ private slots:
     void noLanguageFile();
     void builtInTextsMatchTheLanguageFile();
     void placement();
+    void noProcessTable();
 
     void callbacksWithoutWindow();
     void runFromPluginThreads();
@@ -303,6 +304,24 @@ void WindowTest::placement()
 {
     QCOMPARE(CentredOrigin(QSize(1920, 1080), QSize(804, 593)), QPoint(558, 162));
     QCOMPARE(CentredOrigin(QSize(800, 600), QSize(804, 593)), QPoint(-2, 2));
+}
+
+void WindowTest::noProcessTable()
+{
+    MainWindow window;
+    QString box;
+    ModalCloser closer([&](QWidget* w) {
+        auto* message = qobject_cast<QMessageBox*>(w);
+        box = message->windowTitle() + QLatin1Char('|') + message->text()
+            + (message->parentWidget() == &window ? QStringLiteral("|window") : QString());
+        message->button(QMessageBox::Ok)->click();
+    });
+    CaptureOutput out(stdout);
+    QCOMPARE(window.SetVemoProc(nullptr), MainWindow::kNoProcessTable);
+    QVERIFY(
+        QString::fromStdString(out.Text()).startsWith(QStringLiteral("SetVemoProc1 mainwindow ")));
+    QCOMPARE(box, QStringLiteral("Error|m_pProcFun == NULL|window"));
+    QCOMPARE(QString::fromStdString(m_plugins.control->Calls()), QString());
 }
 
 void WindowTest::callbacksWithoutWindow()
