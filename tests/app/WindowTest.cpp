@@ -9,7 +9,6 @@
 #include "questionevent.h"
 #include "runstatus.h"
 #include "windowcallbacks.h"
-#include "windowplacement.h"
 #include "windowtexts.h"
 
 #include <QFileDialog>
@@ -106,14 +105,11 @@ private slots:
     void languageFileTexts();
     void noLanguageFile();
     void builtInTextsMatchTheLanguageFile();
-    void placement();
     void noProcessTable();
 
     void callbacksWithoutWindow();
-    void runFromPluginThreads();
+    void handlers();
     void burnBeginReloadsOnlyWhenArmed();
-    void warningKeepsButtons();
-    void errorWithoutText();
     void longErrorIsElided();
     void longProgressTextIsShortened();
     void question_data();
@@ -121,14 +117,11 @@ private slots:
     void questionOnGuiThread();
     void questionWhenWindowCloses();
 
-    void watchdogFires();
-    void watchdogQuietAfterProgress();
-    void watchdogIgnoresZeroPercent();
-    void watchdogQuietAfterError();
+    void watchdog_data();
+    void watchdog();
 
     void refusedImage();
     void acceptedImage();
-    void fileDialogStartsAtHome();
     void rootDirectoryImage();
     void failedReload();
 
@@ -300,12 +293,6 @@ void WindowTest::builtInTextsMatchTheLanguageFile()
     QCOMPARE(WindowText(nullptr, "Info043"), QString());
 }
 
-void WindowTest::placement()
-{
-    QCOMPARE(CentredOrigin(QSize(1920, 1080), QSize(804, 593)), QPoint(558, 162));
-    QCOMPARE(CentredOrigin(QSize(800, 600), QSize(804, 593)), QPoint(-2, 2));
-}
-
 void WindowTest::noProcessTable()
 {
     MainWindow window;
@@ -344,32 +331,41 @@ void WindowTest::callbacksWithoutWindow()
     }
 }
 
-void WindowTest::runFromPluginThreads()
+// Each handler's effect, in the order of runs, called from plug-in threads.
+void WindowTest::handlers()
 {
     const auto window = Bound();
     QVERIFY(window);
     const VemoCallbackFun& cb = Callbacks();
-
-    QCOMPARE(OnThread([&] { return cb.pfnBurnBegin(nullptr, 1, nullptr); }), 0);
-    QTRY_VERIFY(!ButtonsEnabled(window.get()));
-    QCOMPARE(Progress(window.get()), 0);
-    QCOMPARE(Info(window.get()), QString::fromLatin1(kWelcome));
-
-    QCOMPARE(
-        OnThread([&] { return cb.pfnBurnProcess(nullptr, 40, "Writing partition rootfs"); }), 0);
-    QTRY_COMPARE(Progress(window.get()), 40);
-    QTRY_COMPARE(Info(window.get()), QStringLiteral(" Writing partition rootfs  40%"));
-    QVERIFY(!ButtonsEnabled(window.get()));
-
     unsigned int length = 0;
-    QCOMPARE(OnThread([&] { return cb.pfnUpdateTipInfo(nullptr, 0, nullptr); }), 0);
-    QCOMPARE(OnThread([&] { return cb.pfnLoadDynamic(nullptr, nullptr, &length); }), 0);
-
-    QCOMPARE(OnThread([&] { return cb.pfnBurnOver(nullptr, 0, "done"); }), 0);
-    QTRY_VERIFY(ButtonsEnabled(window.get()));
-    QCOMPARE(Progress(window.get()), 100);
-    QCOMPARE(
-        Info(window.get()), QStringLiteral("Flashing finished. You can unplug the device now."));
+    const QString welcome = QString::fromLatin1(kWelcome);
+    const QString progress = QStringLiteral(" Writing rootfs  40%");
+    struct Step {
+        std::function<int()> call;
+        QString info;
+        int progress;
+        bool buttonsEnabled;
+    };
+    const Step steps[] = {
+        {[&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); }, welcome, 0, false},
+        {[&] { return cb.pfnBurnProcess(nullptr, 40, "Writing rootfs"); }, progress, 40, false},
+        {[&] { return cb.pfnUpdateTipInfo(nullptr, 0, nullptr); }, progress, 40, false},
+        {[&] { return cb.pfnLoadDynamic(nullptr, nullptr, &length); }, progress, 40, false},
+        {[&] { return cb.pfnBurnWarning(nullptr, 0, "Battery low"); }, "Battery low", 0, false},
+        {[&] { return cb.pfnBurnError(nullptr, 0, nullptr); }, "Flashing failed", 0, true},
+        {[&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); }, welcome, 0, false},
+        {[&] { return cb.pfnBurnError(nullptr, 0, "no answer"); }, "Flashing failed: no answer", 0,
+            true},
+        {[&] { return cb.pfnBurnOver(nullptr, 0, "done"); },
+            "Flashing finished. You can unplug the device now.", 100, true},
+    };
+    for (const Step& step : steps) {
+        QCOMPARE(OnThread(step.call), 0);
+        Settle();
+        QCOMPARE(Info(window.get()), step.info);
+        QCOMPARE(Progress(window.get()), step.progress);
+        QCOMPARE(ButtonsEnabled(window.get()), step.buttonsEnabled);
+    }
 }
 
 void WindowTest::burnBeginReloadsOnlyWhenArmed()
@@ -391,34 +387,6 @@ void WindowTest::burnBeginReloadsOnlyWhenArmed()
     QCOMPARE(QString::fromStdString(m_plugins.control->Calls()),
         QStringLiteral("LoadFWFile ") + image + QStringLiteral("\n"));
     QTRY_COMPARE(Child<QLineEdit>(window.get(), "_ctrlImagePath")->text(), image);
-}
-
-void WindowTest::warningKeepsButtons()
-{
-    const auto window = Bound();
-    QVERIFY(window);
-    const VemoCallbackFun& cb = Callbacks();
-    OnThread([&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); });
-    OnThread([&] { return cb.pfnBurnProcess(nullptr, 30, "step"); });
-    QCOMPARE(OnThread([&] { return cb.pfnBurnWarning(nullptr, 0, "Battery low"); }), 0);
-    QTRY_COMPARE(Info(window.get()), QStringLiteral("Battery low"));
-    QCOMPARE(Progress(window.get()), 0);
-    QVERIFY(!ButtonsEnabled(window.get()));
-}
-
-void WindowTest::errorWithoutText()
-{
-    const auto window = Bound();
-    QVERIFY(window);
-    const VemoCallbackFun& cb = Callbacks();
-    OnThread([&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); });
-    OnThread([&] { return cb.pfnBurnProcess(nullptr, 30, "step"); });
-    QCOMPARE(OnThread([&] { return cb.pfnBurnError(nullptr, 0, nullptr); }), 0);
-    QTRY_COMPARE(Info(window.get()), QStringLiteral("Flashing failed"));
-    QCOMPARE(Progress(window.get()), 0);
-    QVERIFY(ButtonsEnabled(window.get()));
-    OnThread([&] { return cb.pfnBurnError(nullptr, 0, "no answer from the device"); });
-    QTRY_COMPARE(Info(window.get()), QStringLiteral("Flashing failed: no answer from the device"));
 }
 
 void WindowTest::longErrorIsElided()
@@ -515,52 +483,35 @@ void WindowTest::questionWhenWindowCloses()
     QCOMPARE(asked.get(), -1);
 }
 
-void WindowTest::watchdogFires()
+void WindowTest::watchdog_data()
 {
-    const auto window = Bound();
-    QVERIFY(window);
-    window->SetWatchdogInterval(100);
-    OnThread([&] { return Callbacks().pfnBurnBegin(nullptr, 1, nullptr); });
-    QTRY_VERIFY(!ButtonsEnabled(window.get()));
-    QTRY_VERIFY(ButtonsEnabled(window.get()));
-    QVERIFY(
-        Info(window.get())
-            .startsWith(QStringLiteral("The device did not start flashing within two minutes")));
+    QTest::addColumn<int>("percent"); // -1: no progress report
+    QTest::addColumn<bool>("error");
+    QTest::addColumn<bool>("fires");
+    QTest::newRow("no progress") << -1 << false << true;
+    QTest::newRow("progress") << 5 << false << false;
+    QTest::newRow("zero percent") << 0 << false << true;
+    // The run's end stays on the information line.
+    QTest::newRow("error") << -1 << true << false;
 }
 
-void WindowTest::watchdogQuietAfterProgress()
+void WindowTest::watchdog()
 {
+    QFETCH(int, percent);
+    QFETCH(bool, error);
+    QFETCH(bool, fires);
     const auto window = Bound();
     QVERIFY(window);
     window->SetWatchdogInterval(100);
-    OnThread([&] { return Callbacks().pfnBurnBegin(nullptr, 1, nullptr); });
-    OnThread([&] { return Callbacks().pfnBurnProcess(nullptr, 5, "step"); });
+    const VemoCallbackFun& cb = Callbacks();
+    OnThread([&] { return cb.pfnBurnBegin(nullptr, 1, nullptr); });
+    if (percent >= 0)
+        OnThread([&] { return cb.pfnBurnProcess(nullptr, percent, "step"); });
+    if (error)
+        OnThread([&] { return cb.pfnBurnError(nullptr, 0, "FEL failed"); });
     QTest::qWait(400);
-    QCOMPARE(Info(window.get()), QStringLiteral(" step  5%"));
-    QVERIFY(!ButtonsEnabled(window.get()));
-}
-
-void WindowTest::watchdogIgnoresZeroPercent()
-{
-    const auto window = Bound();
-    QVERIFY(window);
-    window->SetWatchdogInterval(100);
-    OnThread([&] { return Callbacks().pfnBurnBegin(nullptr, 1, nullptr); });
-    OnThread([&] { return Callbacks().pfnBurnProcess(nullptr, 0, "preparing"); });
-    QTRY_COMPARE(Info(window.get()), QStringLiteral(" preparing  0%"));
-    QTRY_VERIFY(Info(window.get()).startsWith(QStringLiteral("The device did not start")));
-    QVERIFY(ButtonsEnabled(window.get()));
-}
-
-void WindowTest::watchdogQuietAfterError()
-{
-    const auto window = Bound();
-    QVERIFY(window);
-    window->SetWatchdogInterval(100);
-    OnThread([&] { return Callbacks().pfnBurnBegin(nullptr, 1, nullptr); });
-    OnThread([&] { return Callbacks().pfnBurnError(nullptr, 0, "FEL failed"); });
-    QTest::qWait(400);
-    QCOMPARE(Info(window.get()), QStringLiteral("Flashing failed: FEL failed"));
+    QCOMPARE(Info(window.get()).startsWith(QStringLiteral("The device did not start")), fires);
+    QCOMPARE(ButtonsEnabled(window.get()), fires || error);
 }
 
 void WindowTest::refusedImage()
@@ -606,42 +557,30 @@ void WindowTest::refusedImage()
 
 void WindowTest::acceptedImage()
 {
-    QDir(m_scratch.path()).mkpath(QStringLiteral("images"));
-    const QString chosen = m_scratch.filePath(QStringLiteral("images/good.img"));
+    // Without a remembered folder the dialog starts at HOME.
+    const QString home = m_scratch.filePath(QStringLiteral("home"));
+    QDir().mkpath(home + QStringLiteral("/images"));
+    const QString chosen = home + QStringLiteral("/images/good.img");
     QFile(chosen).open(QIODevice::WriteOnly);
-    const auto window = Bound();
-    QVERIFY(window);
-    ModalCloser dialog([&](QWidget* w) {
-        auto* files = qobject_cast<QFileDialog*>(w);
-        Choose(files, chosen);
-    });
-    window->OnImage();
-    QCOMPARE(dialog.Answered(), 1);
-    QCOMPARE(Child<QLineEdit>(window.get(), "_ctrlImagePath")->text(), chosen);
-    QCOMPARE(ReadIni(QStringLiteral("image_path")), m_scratch.filePath(QStringLiteral("images")));
-    QCOMPARE(ReadIni(QStringLiteral("image")), chosen);
-    QVERIFY(
-        m_plugins.control->Calls().find("LoadFWFile " + chosen.toStdString()) != std::string::npos);
-}
-
-void WindowTest::fileDialogStartsAtHome()
-{
-    QTemporaryDir home;
     const QByteArray savedHome = qgetenv("HOME");
-    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("HOME", home.toLocal8Bit());
     const auto window = Bound();
     QVERIFY(window);
     QString startDir;
     ModalCloser dialog([&](QWidget* w) {
         auto* files = qobject_cast<QFileDialog*>(w);
         startDir = files->directory().absolutePath();
-        files->reject();
+        Choose(files, chosen);
     });
     window->OnImage();
     qputenv("HOME", savedHome);
-    QCOMPARE(startDir, home.path());
-    QVERIFY(m_plugins.control->Calls().find("LoadFWFile") == std::string::npos);
-    QVERIFY(!QFile::exists(m_ini));
+    QCOMPARE(startDir, home);
+    QCOMPARE(dialog.Answered(), 1);
+    QCOMPARE(Child<QLineEdit>(window.get(), "_ctrlImagePath")->text(), chosen);
+    QCOMPARE(ReadIni(QStringLiteral("image_path")), home + QStringLiteral("/images"));
+    QCOMPARE(ReadIni(QStringLiteral("image")), chosen);
+    QVERIFY(
+        m_plugins.control->Calls().find("LoadFWFile " + chosen.toStdString()) != std::string::npos);
 }
 
 void WindowTest::rootDirectoryImage()
