@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QString kBin = QStringLiteral(VEMORA_BIN_DIR);
@@ -28,10 +30,10 @@ using Files = QMap<QString, QString>;
 Files Complete()
 {
     return Files {
-        {QStringLiteral("pluginhub.dll"), kBin + QStringLiteral("/pluginhub.dll")},
-        {QStringLiteral("langhub.dll"), kBin + QStringLiteral("/langhub.dll")},
-        {QStringLiteral("Vemora.lan"), kBin + QStringLiteral("/Vemora.lan")},
-        {QStringLiteral("VemoProc.Plg"), kTestProc},
+        {u"pluginhub.dll"_s, kBin + u"/pluginhub.dll"_s},
+        {u"langhub.dll"_s, kBin + u"/langhub.dll"_s},
+        {u"Vemora.lan"_s, kBin + u"/Vemora.lan"_s},
+        {u"VemoProc.Plg"_s, kTestProc},
     };
 }
 
@@ -50,27 +52,27 @@ Files With(Files files, const QString& name, const QString& source)
 // Qt's offscreen platform with one 1920 x 1080 screen.
 QString Platform(const QString& scratch)
 {
-    const QString config = scratch + QStringLiteral("/screen.json");
+    const QString config = scratch + u"/screen.json"_s;
     QFile file(config);
     if (!file.exists() && file.open(QIODevice::WriteOnly))
         file.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920, "height": 1080,
                        "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-    return QStringLiteral("offscreen:configfile=") + config;
+    return u"offscreen:configfile="_s + config;
 }
 
 Run Start(const QString& dir, const Files& files, const QByteArray& lang = "en_US.UTF-8")
 {
     QDir().mkpath(dir);
-    QFile::copy(kBin + QStringLiteral("/vemora_probe"), dir + QStringLiteral("/Vemora"));
+    QFile::copy(kBin + u"/vemora_probe"_s, dir + u"/Vemora"_s);
     for (auto file = files.begin(); file != files.end(); ++file)
         QFile::copy(file.value(), dir + QLatin1Char('/') + file.key());
 
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LANG"), QString::fromLatin1(lang));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), Platform(QFileInfo(dir).path()));
+    env.insert(u"LANG"_s, QString::fromLatin1(lang));
+    env.insert(u"QT_QPA_PLATFORM"_s, Platform(QFileInfo(dir).path()));
     process.setProcessEnvironment(env);
-    process.start(dir + QStringLiteral("/Vemora"), QStringList());
+    process.start(dir + u"/Vemora"_s, QStringList());
     Run run;
     if (!process.waitForFinished(kRunMs)) {
         process.kill();
@@ -121,29 +123,24 @@ void StartupTest::failures_data()
 
     const Files all = Complete();
     QTest::newRow("plug-in center missing")
-        << Without(all, QStringLiteral("pluginhub.dll"))
-        << QStringList {QStringLiteral("LoadPluginCenter Failed")} << true
-        << QStringLiteral("LoadPluginCenter Error") << 255;
+        << Without(all, u"pluginhub.dll"_s) << QStringList {u"LoadPluginCenter Failed"_s} << true
+        << u"LoadPluginCenter Error"_s << 255;
     QTest::newRow("plug-in center without GetPluginMan")
-        << With(all, QStringLiteral("pluginhub.dll"), kTestProc)
-        << QStringList {QStringLiteral("LoadPluginCenter Failed")} << false
-        << QStringLiteral("LoadPluginCenter Error") << 255;
+        << With(all, u"pluginhub.dll"_s, kTestProc) << QStringList {u"LoadPluginCenter Failed"_s}
+        << false << u"LoadPluginCenter Error"_s << 255;
     QTest::newRow("plug-in center without a manager")
-        << With(all, QStringLiteral("pluginhub.dll"), kBin + QStringLiteral("/nullhub.dll"))
-        << QStringList {QStringLiteral("LoadPluginCenter Failed")} << false
-        << QStringLiteral("LoadPluginCenter Error") << 255;
+        << With(all, u"pluginhub.dll"_s, kBin + u"/nullhub.dll"_s)
+        << QStringList {u"LoadPluginCenter Failed"_s} << false << u"LoadPluginCenter Error"_s
+        << 255;
     QTest::newRow("language plug-in missing")
-        << Without(all, QStringLiteral("langhub.dll"))
-        << QStringList {QStringLiteral("LoadPlugin langhub_Interface Failed")} << false
-        << QStringLiteral("Load langhub_Interface plugin Error") << 255;
+        << Without(all, u"langhub.dll"_s) << QStringList {u"LoadPlugin langhub_Interface Failed"_s}
+        << false << u"Load langhub_Interface plugin Error"_s << 255;
     QTest::newRow("process plug-in missing")
-        << Without(all, QStringLiteral("VemoProc.Plg"))
-        << QStringList {QStringLiteral("LoadPlugin VemoProc Failed")} << false
-        << QStringLiteral("Load VemoProc plugin Error") << 255;
+        << Without(all, u"VemoProc.Plg"_s) << QStringList {u"LoadPlugin VemoProc Failed"_s} << false
+        << u"Load VemoProc plugin Error"_s << 255;
     QTest::newRow("process plug-in refuses the window")
-        << With(all, QStringLiteral("VemoProc.Plg"), kBin + QStringLiteral("/testproc_init7.plg"))
-        << QStringList {QStringLiteral("testproc: InitVemoProc")} << false
-        << QStringLiteral("SetVemoProc") << 7;
+        << With(all, u"VemoProc.Plg"_s, kBin + u"/testproc_init7.plg"_s)
+        << QStringList {u"testproc: InitVemoProc"_s} << false << u"SetVemoProc"_s << 7;
 }
 
 void StartupTest::failures()
@@ -157,106 +154,99 @@ void StartupTest::failures()
     const QString dir = m_scratch.filePath(QString::fromLatin1(QTest::currentDataTag()));
     const Run run = Start(dir, files);
     QCOMPARE(run.status, status);
-    QVERIFY2(HasLine(run.out,
-                 QStringLiteral("library file path: ") + dir + QStringLiteral("/pluginhub.dll")),
+    QVERIFY2(HasLine(run.out, u"library file path: "_s + dir + u"/pluginhub.dll"_s),
         qPrintable(run.out));
     for (const QString& line : outLines)
         QVERIFY2(HasLine(run.out, line), qPrintable(run.out));
-    QCOMPARE(HasLine(run.err, QStringLiteral("LoadPluginCenter Error")), centerErrorPrinted);
+    QCOMPARE(HasLine(run.err, u"LoadPluginCenter Error"_s), centerErrorPrinted);
     if (centerErrorPrinted)
-        QVERIFY2(run.out.contains(QStringLiteral("pluginhub.dll: cannot open shared object file")),
+        QVERIFY2(run.out.contains(u"pluginhub.dll: cannot open shared object file"_s),
             qPrintable(run.out));
-    QVERIFY(!run.out.contains(QStringLiteral("testproc: DeviceMsgLoop")));
+    QVERIFY(!run.out.contains(u"testproc: DeviceMsgLoop"_s));
 
-    QCOMPARE(run.fields.value(QStringLiteral("box.title")), QStringLiteral("Error"));
-    QCOMPARE(run.fields.value(QStringLiteral("box.text")), boxText);
-    QCOMPARE(run.fields.value(QStringLiteral("box.icon")), QString::number(QMessageBox::Critical));
-    QCOMPARE(run.fields.value(QStringLiteral("box.buttons")), QString::number(QMessageBox::Ok));
-    QCOMPARE(run.fields.value(QStringLiteral("box.parent")), QStringLiteral("none"));
-    QCOMPARE(run.fields.value(QStringLiteral("box.window_visible")), QStringLiteral("no"));
-    QVERIFY(!run.fields.contains(QStringLiteral("window.pos")));
+    QCOMPARE(run.fields.value(u"box.title"_s), u"Error"_s);
+    QCOMPARE(run.fields.value(u"box.text"_s), boxText);
+    QCOMPARE(run.fields.value(u"box.icon"_s), QString::number(QMessageBox::Critical));
+    QCOMPARE(run.fields.value(u"box.buttons"_s), QString::number(QMessageBox::Ok));
+    QCOMPARE(run.fields.value(u"box.parent"_s), u"none"_s);
+    QCOMPARE(run.fields.value(u"box.window_visible"_s), u"no"_s);
+    QVERIFY(!run.fields.contains(u"window.pos"_s));
 }
 
 // A program path that does not fit the 260-byte path buffer: nothing is
 // loaded from anywhere else, and start-up ends as without a plug-in center.
 void StartupTest::unreadableProgramPath()
 {
-    QString dir = m_scratch.filePath(QStringLiteral("long"));
+    QString dir = m_scratch.filePath(u"long"_s);
     while (dir.size() < 300)
-        dir += QStringLiteral("/") + QString(40, QLatin1Char('d'));
+        dir += u"/"_s + QString(40, QLatin1Char('d'));
     const Run run = Start(dir, Complete());
     QCOMPARE(run.status, 255);
-    QVERIFY2(HasLine(run.err, QStringLiteral("LoadPluginCenter Error")), qPrintable(run.err));
-    QVERIFY2(HasLine(run.out, QStringLiteral("LoadPluginCenter Failed")), qPrintable(run.out));
-    QVERIFY(!run.out.contains(QStringLiteral("library file path")));
-    QCOMPARE(
-        run.fields.value(QStringLiteral("box.text")), QStringLiteral("LoadPluginCenter Error"));
+    QVERIFY2(HasLine(run.err, u"LoadPluginCenter Error"_s), qPrintable(run.err));
+    QVERIFY2(HasLine(run.out, u"LoadPluginCenter Failed"_s), qPrintable(run.out));
+    QVERIFY(!run.out.contains(u"library file path"_s));
+    QCOMPARE(run.fields.value(u"box.text"_s), u"LoadPluginCenter Error"_s);
 }
 
 void StartupTest::startsWithLanguageFile()
 {
-    const QString dir = m_scratch.filePath(QStringLiteral("with-lan"));
+    const QString dir = m_scratch.filePath(u"with-lan"_s);
     const Run run = Start(dir, Complete(), "de_DE.UTF-8");
     QCOMPARE(run.status, 0);
-    QVERIFY(!run.fields.contains(QStringLiteral("box.text")));
+    QVERIFY(!run.fields.contains(u"box.text"_s));
     // Bound in this order: InitVemoProc, then the monitor.
-    const qsizetype init = run.out.indexOf(QStringLiteral("testproc: InitVemoProc\n"));
+    const qsizetype init = run.out.indexOf(u"testproc: InitVemoProc\n"_s);
     QVERIFY2(init >= 0, qPrintable(run.out));
-    QVERIFY(run.out.indexOf(QStringLiteral("testproc: DeviceMsgLoop\n")) > init);
+    QVERIFY(run.out.indexOf(u"testproc: DeviceMsgLoop\n"_s) > init);
 
     // Centred, at a third of the free height.
-    QCOMPARE(run.fields.value(QStringLiteral("window.screen")), QStringLiteral("1920x1080"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.pos")), QStringLiteral("558,162"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.size")), QStringLiteral("804x593"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.title")), QStringLiteral("VemoraV3.06"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.image")), QStringLiteral("Image"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.exit")), QStringLiteral("Beenden"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.label")), QStringLiteral("Fortschritt"));
-    QVERIFY(run.fields.value(QStringLiteral("window.path"))
-                .startsWith(QStringLiteral("Noch kein Image gewählt")));
-    QCOMPARE(run.fields.value(QStringLiteral("window.info")), QStringLiteral("Welcome to Vemora!"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.progress")), QStringLiteral("0"));
-    QVERIFY(run.fields.value(QStringLiteral("window.guide"))
-                .startsWith(QStringLiteral("So flashen Sie ein Gerät")));
+    QCOMPARE(run.fields.value(u"window.screen"_s), u"1920x1080"_s);
+    QCOMPARE(run.fields.value(u"window.pos"_s), u"558,162"_s);
+    QCOMPARE(run.fields.value(u"window.size"_s), u"804x593"_s);
+    QCOMPARE(run.fields.value(u"window.title"_s), u"VemoraV3.06"_s);
+    QCOMPARE(run.fields.value(u"window.image"_s), u"Image"_s);
+    QCOMPARE(run.fields.value(u"window.exit"_s), u"Beenden"_s);
+    QCOMPARE(run.fields.value(u"window.label"_s), u"Fortschritt"_s);
+    QVERIFY(run.fields.value(u"window.path"_s).startsWith(u"Noch kein Image gewählt"_s));
+    QCOMPARE(run.fields.value(u"window.info"_s), u"Welcome to Vemora!"_s);
+    QCOMPARE(run.fields.value(u"window.progress"_s), u"0"_s);
+    QVERIFY(run.fields.value(u"window.guide"_s).startsWith(u"So flashen Sie ein Gerät"_s));
 }
 
 void StartupTest::startsWithoutLanguageFile()
 {
-    const QString dir = m_scratch.filePath(QStringLiteral("without-lan"));
-    const Run run = Start(dir, Without(Complete(), QStringLiteral("Vemora.lan")), "de_DE.UTF-8");
+    const QString dir = m_scratch.filePath(u"without-lan"_s);
+    const Run run = Start(dir, Without(Complete(), u"Vemora.lan"_s), "de_DE.UTF-8");
     QCOMPARE(run.status, 0);
-    QVERIFY(!run.fields.contains(QStringLiteral("box.text")));
-    QCOMPARE(run.fields.value(QStringLiteral("window.image")), QStringLiteral("Image"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.exit")), QStringLiteral("Exit"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.label")), QStringLiteral("Progress"));
-    QCOMPARE(run.fields.value(QStringLiteral("window.path")), QString());
-    QCOMPARE(run.fields.value(QStringLiteral("window.guide")), QString());
-    QVERIFY2(run.err.contains(QStringLiteral("Vemora.lan refused")), qPrintable(run.err));
+    QVERIFY(!run.fields.contains(u"box.text"_s));
+    QCOMPARE(run.fields.value(u"window.image"_s), u"Image"_s);
+    QCOMPARE(run.fields.value(u"window.exit"_s), u"Exit"_s);
+    QCOMPARE(run.fields.value(u"window.label"_s), u"Progress"_s);
+    QCOMPARE(run.fields.value(u"window.path"_s), QString());
+    QCOMPARE(run.fields.value(u"window.guide"_s), QString());
+    QVERIFY2(run.err.contains(u"Vemora.lan refused"_s), qPrintable(run.err));
 }
 
 void StartupTest::reloadsTheLastImage()
 {
-    const QString dir = m_scratch.filePath(QStringLiteral("reload"));
+    const QString dir = m_scratch.filePath(u"reload"_s);
     QDir().mkpath(dir);
-    const QString image = dir + QStringLiteral("/last.img");
+    const QString image = dir + u"/last.img"_s;
     QFile(image).open(QIODevice::WriteOnly);
-    QSettings(dir + QStringLiteral("/vemora.ini"), QSettings::IniFormat)
-        .setValue(QStringLiteral("Vemora/image"), image);
+    QSettings(dir + u"/vemora.ini"_s, QSettings::IniFormat).setValue(u"Vemora/image"_s, image);
     Run run = Start(dir, Complete());
     QCOMPARE(run.status, 0);
-    QVERIFY2(run.out.indexOf(QStringLiteral("testproc: LoadFWFile ") + image)
-            > run.out.indexOf(QStringLiteral("testproc: DeviceMsgLoop")),
+    QVERIFY2(run.out.indexOf(u"testproc: LoadFWFile "_s + image)
+            > run.out.indexOf(u"testproc: DeviceMsgLoop"_s),
         qPrintable(run.out));
-    QCOMPARE(run.fields.value(QStringLiteral("window.path")), image);
+    QCOMPARE(run.fields.value(u"window.path"_s), image);
 
     QFile::remove(image);
     run = Start(dir, Complete());
     QCOMPARE(run.status, 0);
     QVERIFY2(
-        HasLine(run.err, QStringLiteral("Load firmware file ") + image + QStringLiteral(" failed")),
-        qPrintable(run.err));
-    QVERIFY(run.fields.value(QStringLiteral("window.path"))
-                .startsWith(QStringLiteral("No image chosen")));
+        HasLine(run.err, u"Load firmware file "_s + image + u" failed"_s), qPrintable(run.err));
+    QVERIFY(run.fields.value(u"window.path"_s).startsWith(u"No image chosen"_s));
 }
 
 QTEST_GUILESS_MAIN(StartupTest)
