@@ -1,0 +1,49 @@
+#include "imagesettings.h"
+
+#include <QSettings>
+#include <utility>
+
+namespace {
+
+const QString kGroup = QStringLiteral("Vemora");
+
+} // namespace
+
+ImageSettings::ImageSettings(QString iniPath)
+    : m_strIniPath(std::move(iniPath))
+{
+}
+
+QString ImageSettings::Read(const QString& key) const
+{
+    QString value;
+    if (m_strIniPath.isEmpty())
+        return value;
+    QSettings settings(m_strIniPath, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return value;
+    settings.beginGroup(kGroup);
+    if (settings.contains(key))
+        value = settings.value(key).toString();
+    settings.endGroup();
+    return value;
+}
+
+void ImageSettings::Write(const QString& key, const QString& value) const
+{
+    if (m_strIniPath.isEmpty())
+        return;
+    QSettings settings(m_strIniPath, QSettings::IniFormat);
+    settings.beginGroup(kGroup);
+    if (!value.isEmpty())
+        settings.setValue(key, value);
+    settings.endGroup();
+    settings.sync();
+}
+
+void ImageSettings::RememberImage(const QString& imagePath) const
+{
+    const qsizetype slash = imagePath.lastIndexOf(QLatin1Char('/'));
+    Write(QStringLiteral("image_path"), slash < 0 ? imagePath : imagePath.left(slash));
+    Write(QStringLiteral("image"), imagePath);
+}

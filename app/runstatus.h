@@ -1,0 +1,43 @@
+// The status bar's report: boards finished and failed since the program
+// started and, while a run goes on, its elapsed time and write rate.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTimer>
+
+class RunStatus : public QLabel {
+    Q_OBJECT
+public:
+    explicit RunStatus(QWidget* parent = nullptr);
+
+    // countsFormat has %1 (finished) and %2 (failed), runFormat %1 (elapsed
+    // time) and %2 (rate).
+    void SetFormats(const QString& countsFormat, const QString& runFormat);
+
+    // A run starts, writing an image of imageBytes (0 when unknown).
+    void Begin(qint64 imageBytes);
+    void Progress(int percent);
+    // The run ended well or failed, and is counted.
+    void End(bool finished);
+    // The run stopped without an end (the start watchdog): not counted.
+    void Stop();
+
+    // "m:ss", or "h:mm:ss" from an hour on.
+    static QString ElapsedText(qint64 ms);
+    // The write rate, or an empty text while it cannot be told.
+    static QString RateText(qint64 imageBytes, int percent, qint64 ms);
+
+private:
+    void Refresh();
+
+    QString m_countsFormat;
+    QString m_runFormat;
+    QTimer m_clock;
+    QElapsedTimer m_elapsed;
+    qint64 m_imageBytes = 0;
+    int m_nPercent = 0;
+    int m_nFinished = 0;
+    int m_nFailed = 0;
+    bool m_bRunning = false;
+};

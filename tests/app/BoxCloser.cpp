@@ -1,0 +1,105 @@
+// Built into the test copy of Vemora (vemora_probe): the program as shipped,
+// plus a watcher that reports each message box on standard output and
+// answers it with Ok, and reports the window once it is shown and closes
+// it. So a test can run the whole start-up to its exit status.
+//   box.<field>=<value>     for every box (fields: title, text, icon,
+//                           buttons, parent, window_visible)
+//   window.<field>=<value>  once, for the shown window
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextBrowser>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int kPollMs = 20;
+
+void Field(const char* group, const char* name, const QString& value)
+{
+    // One line per field: line breaks in texts are shown as "\n".
+    QString flat = value;
+    flat.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    std::printf("%s.%s=%s\n", group, name, flat.toUtf8().constData());
+}
+
+QWidget* MainWindow()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QLatin1String("MainWindow"))
+            return widget;
+    }
+    return nullptr;
+}
+
+template <typename W> QString TextOf(QWidget* window, const char* name)
+{
+    const W* widget = window->findChild<W*>(QString::fromLatin1(name));
+    return widget ? widget->text() : QStringLiteral("(missing)");
+}
+
+void ReportBox(QMessageBox* box)
+{
+    const QWidget* window = MainWindow();
+    Field("box", "title", box->windowTitle());
+    Field("box", "text", box->text());
+    Field("box", "icon", QString::number(box->icon()));
+    Field("box", "buttons", QString::number(box->standardButtons()));
+    Field("box", "parent", box->parentWidget() ? QStringLiteral("window") : QStringLiteral("none"));
+    Field("box", "window_visible",
+        window && window->isVisible() ? QStringLiteral("yes") : QStringLiteral("no"));
+    std::fflush(stdout);
+    box->done(QMessageBox::Ok);
+}
+
+void ReportWindow(QWidget* window)
+{
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    Field("window", "screen", QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height()));
+    Field("window", "pos", QStringLiteral("%1,%2").arg(window->x()).arg(window->y()));
+    Field("window", "size", QStringLiteral("%1x%2").arg(window->width()).arg(window->height()));
+    Field("window", "title", window->windowTitle());
+    Field("window", "image", TextOf<QPushButton>(window, "_btnImage"));
+    Field("window", "exit", TextOf<QPushButton>(window, "_btnExit"));
+    Field("window", "label", TextOf<QLabel>(window, "label_2"));
+    Field("window", "path", TextOf<QLineEdit>(window, "_ctrlImagePath"));
+    Field("window", "info", TextOf<QLabel>(window, "_ctrlInfo"));
+    const auto* progress = window->findChild<QProgressBar*>(QStringLiteral("_ctrlProcess"));
+    Field("window", "progress",
+        progress ? QString::number(progress->value()) : QStringLiteral("(missing)"));
+    const auto* guide = window->findChild<QTextBrowser*>(QStringLiteral("_guildText"));
+    Field("window", "guide", guide ? guide->toPlainText() : QStringLiteral("(missing)"));
+    std::fflush(stdout);
+    window->close();
+}
+
+void Watch()
+{
+    auto* timer = new QTimer(QCoreApplication::instance());
+    // The window is reported on the tick after it was first seen, when what
+    // start-up posted to it has been applied.
+    auto seen = std::make_shared<bool>(false);
+    QObject::connect(timer, &QTimer::timeout, [seen] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ReportBox(box);
+            return;
+        }
+        QWidget* window = MainWindow();
+        if (!window || !window->isVisible())
+            return;
+        if (*seen)
+            ReportWindow(window);
+        *seen = true;
+    });
+    timer->start(kPollMs);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(Watch)

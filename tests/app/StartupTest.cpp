@@ -1,0 +1,253 @@
+// The start-up of Vemora, run as a program: its test copy (vemora_probe,
+// which reports and closes boxes and the window) in a scratch folder with
+// the plug-ins each case chooses.
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kBin = QStringLiteral(VEMORA_BIN_DIR);
+const QString kTestProc = QStringLiteral(TESTPROC_PATH);
+constexpr int kRunMs = 60000;
+
+struct Run {
+    QString out;
+    QString err;
+    int status = -1000;
+    QMap<QString, QString> fields; // "box.text", "window.pos", ...
+};
+
+// Source files by the name they get beside the program.
+using Files = QMap<QString, QString>;
+
+Files Complete()
+{
+    return Files {
+        {u"pluginhub.dll"_s, kBin + u"/pluginhub.dll"_s},
+        {u"langhub.dll"_s, kBin + u"/langhub.dll"_s},
+        {u"Vemora.lan"_s, kBin + u"/Vemora.lan"_s},
+        {u"VemoProc.Plg"_s, kTestProc},
+    };
+}
+
+Files Without(Files files, const QString& name)
+{
+    files.remove(name);
+    return files;
+}
+
+Files With(Files files, const QString& name, const QString& source)
+{
+    files[name] = source;
+    return files;
+}
+
+// Qt's offscreen platform with one 1920 x 1080 screen.
+QString Platform(const QString& scratch)
+{
+    const QString config = scratch + u"/screen.json"_s;
+    QFile file(config);
+    if (!file.exists() && file.open(QIODevice::WriteOnly))
+        file.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920, "height": 1080,
+                       "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    return u"offscreen:configfile="_s + config;
+}
+
+Run Start(const QString& dir, const Files& files, const QByteArray& lang = "en_US.UTF-8")
+{
+    QDir().mkpath(dir);
+    QFile::copy(kBin + u"/vemora_probe"_s, dir + u"/Vemora"_s);
+    for (auto file = files.begin(); file != files.end(); ++file)
+        QFile::copy(file.value(), dir + QLatin1Char('/') + file.key());
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"LANG"_s, QString::fromLatin1(lang));
+    env.insert(u"QT_QPA_PLATFORM"_s, Platform(QFileInfo(dir).path()));
+    process.setProcessEnvironment(env);
+    process.start(dir + u"/Vemora"_s, QStringList());
+    Run run;
+    if (!process.waitForFinished(kRunMs)) {
+        process.kill();
+        process.waitForFinished();
+    } else if (process.exitStatus() == QProcess::NormalExit) {
+        run.status = process.exitCode();
+    }
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    for (const QString& line : run.out.split(QLatin1Char('\n'))) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if ((line.startsWith(QLatin1String("box.")) || line.startsWith(QLatin1String("window.")))
+            && equals > 0)
+            run.fields.insert(line.left(equals), line.mid(equals + 1));
+    }
+    return run;
+}
+
+bool HasLine(const QString& text, const QString& line)
+{
+    return text.split(QLatin1Char('\n')).contains(line);
+}
+
+} // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void failures_data();
+    void failures();
+    void unreadableProgramPath();
+    void startsWithLanguageFile();
+    void startsWithoutLanguageFile();
+    void reloadsTheLastImage();
+
+private:
+    QTemporaryDir m_scratch;
+};
+
+void StartupTest::failures_data()
+{
+    QTest::addColumn<Files>("files");
+    QTest::addColumn<QStringList>("outLines");
+    QTest::addColumn<bool>("centerErrorPrinted");
+    QTest::addColumn<QString>("boxText");
+    QTest::addColumn<int>("status");
+
+    const Files all = Complete();
+    QTest::newRow("plug-in center missing")
+        << Without(all, u"pluginhub.dll"_s) << QStringList {u"LoadPluginCenter Failed"_s} << true
+        << u"LoadPluginCenter Error"_s << 255;
+    QTest::newRow("plug-in center without GetPluginMan")
+        << With(all, u"pluginhub.dll"_s, kTestProc) << QStringList {u"LoadPluginCenter Failed"_s}
+        << false << u"LoadPluginCenter Error"_s << 255;
+    QTest::newRow("plug-in center without a manager")
+        << With(all, u"pluginhub.dll"_s, kBin + u"/nullhub.dll"_s)
+        << QStringList {u"LoadPluginCenter Failed"_s} << false << u"LoadPluginCenter Error"_s
+        << 255;
+    QTest::newRow("language plug-in missing")
+        << Without(all, u"langhub.dll"_s) << QStringList {u"LoadPlugin langhub_Interface Failed"_s}
+        << false << u"Load langhub_Interface plugin Error"_s << 255;
+    QTest::newRow("process plug-in missing")
+        << Without(all, u"VemoProc.Plg"_s) << QStringList {u"LoadPlugin VemoProc Failed"_s} << false
+        << u"Load VemoProc plugin Error"_s << 255;
+    QTest::newRow("process plug-in refuses the window")
+        << With(all, u"VemoProc.Plg"_s, kBin + u"/testproc_init7.plg"_s)
+        << QStringList {u"testproc: InitVemoProc"_s} << false << u"SetVemoProc"_s << 7;
+}
+
+void StartupTest::failures()
+{
+    QFETCH(Files, files);
+    QFETCH(QStringList, outLines);
+    QFETCH(bool, centerErrorPrinted);
+    QFETCH(QString, boxText);
+    QFETCH(int, status);
+
+    const QString dir = m_scratch.filePath(QString::fromLatin1(QTest::currentDataTag()));
+    const Run run = Start(dir, files);
+    QCOMPARE(run.status, status);
+    QVERIFY2(HasLine(run.out, u"library file path: "_s + dir + u"/pluginhub.dll"_s),
+        qPrintable(run.out));
+    for (const QString& line : outLines)
+        QVERIFY2(HasLine(run.out, line), qPrintable(run.out));
+    QCOMPARE(HasLine(run.err, u"LoadPluginCenter Error"_s), centerErrorPrinted);
+    if (centerErrorPrinted)
+        QVERIFY2(run.out.contains(u"pluginhub.dll: cannot open shared object file"_s),
+            qPrintable(run.out));
+    QVERIFY(!run.out.contains(u"testproc: DeviceMsgLoop"_s));
+
+    QCOMPARE(run.fields.value(u"box.title"_s), u"Error"_s);
+    QCOMPARE(run.fields.value(u"box.text"_s), boxText);
+    QCOMPARE(run.fields.value(u"box.icon"_s), QString::number(QMessageBox::Critical));
+    QCOMPARE(run.fields.value(u"box.buttons"_s), QString::number(QMessageBox::Ok));
+    QCOMPARE(run.fields.value(u"box.parent"_s), u"none"_s);
+    QCOMPARE(run.fields.value(u"box.window_visible"_s), u"no"_s);
+    QVERIFY(!run.fields.contains(u"window.pos"_s));
+}
+
+// A program path that does not fit the 260-byte path buffer: nothing is
+// loaded from anywhere else, and start-up ends as without a plug-in center.
+void StartupTest::unreadableProgramPath()
+{
+    QString dir = m_scratch.filePath(u"long"_s);
+    while (dir.size() < 300)
+        dir += u"/"_s + QString(40, QLatin1Char('d'));
+    const Run run = Start(dir, Complete());
+    QCOMPARE(run.status, 255);
+    QVERIFY2(HasLine(run.err, u"LoadPluginCenter Error"_s), qPrintable(run.err));
+    QVERIFY2(HasLine(run.out, u"LoadPluginCenter Failed"_s), qPrintable(run.out));
+    QVERIFY(!run.out.contains(u"library file path"_s));
+    QCOMPARE(run.fields.value(u"box.text"_s), u"LoadPluginCenter Error"_s);
+}
+
+void StartupTest::startsWithLanguageFile()
+{
+    const QString dir = m_scratch.filePath(u"with-lan"_s);
+    const Run run = Start(dir, Complete(), "de_DE.UTF-8");
+    QCOMPARE(run.status, 0);
+    QVERIFY(!run.fields.contains(u"box.text"_s));
+    // Bound in this order: InitVemoProc, then the monitor.
+    const qsizetype init = run.out.indexOf(u"testproc: InitVemoProc\n"_s);
+    QVERIFY2(init >= 0, qPrintable(run.out));
+    QVERIFY(run.out.indexOf(u"testproc: DeviceMsgLoop\n"_s) > init);
+
+    // Centred, at a third of the free height.
+    QCOMPARE(run.fields.value(u"window.screen"_s), u"1920x1080"_s);
+    QCOMPARE(run.fields.value(u"window.pos"_s), u"558,162"_s);
+    QCOMPARE(run.fields.value(u"window.size"_s), u"804x593"_s);
+    QCOMPARE(run.fields.value(u"window.title"_s), u"VemoraV3.06"_s);
+    QCOMPARE(run.fields.value(u"window.image"_s), u"Image"_s);
+    QCOMPARE(run.fields.value(u"window.exit"_s), u"Beenden"_s);
+    QCOMPARE(run.fields.value(u"window.label"_s), u"Fortschritt"_s);
+    QVERIFY(run.fields.value(u"window.path"_s).startsWith(u"Noch kein Image gewählt"_s));
+    QCOMPARE(run.fields.value(u"window.info"_s), u"Welcome to Vemora!"_s);
+    QCOMPARE(run.fields.value(u"window.progress"_s), u"0"_s);
+    QVERIFY(run.fields.value(u"window.guide"_s).startsWith(u"So flashen Sie ein Gerät"_s));
+}
+
+void StartupTest::startsWithoutLanguageFile()
+{
+    const QString dir = m_scratch.filePath(u"without-lan"_s);
+    const Run run = Start(dir, Without(Complete(), u"Vemora.lan"_s), "de_DE.UTF-8");
+    QCOMPARE(run.status, 0);
+    QVERIFY(!run.fields.contains(u"box.text"_s));
+    QCOMPARE(run.fields.value(u"window.image"_s), u"Image"_s);
+    QCOMPARE(run.fields.value(u"window.exit"_s), u"Exit"_s);
+    QCOMPARE(run.fields.value(u"window.label"_s), u"Progress"_s);
+    QCOMPARE(run.fields.value(u"window.path"_s), QString());
+    QCOMPARE(run.fields.value(u"window.guide"_s), QString());
+    QVERIFY2(run.err.contains(u"Vemora.lan refused"_s), qPrintable(run.err));
+}
+
+void StartupTest::reloadsTheLastImage()
+{
+    const QString dir = m_scratch.filePath(u"reload"_s);
+    QDir().mkpath(dir);
+    const QString image = dir + u"/last.img"_s;
+    QFile(image).open(QIODevice::WriteOnly);
+    QSettings(dir + u"/vemora.ini"_s, QSettings::IniFormat).setValue(u"Vemora/image"_s, image);
+    Run run = Start(dir, Complete());
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.indexOf(u"testproc: LoadFWFile "_s + image)
+            > run.out.indexOf(u"testproc: DeviceMsgLoop"_s),
+        qPrintable(run.out));
+    QCOMPARE(run.fields.value(u"window.path"_s), image);
+
+    QFile::remove(image);
+    run = Start(dir, Complete());
+    QCOMPARE(run.status, 0);
+    QVERIFY2(
+        HasLine(run.err, u"Load firmware file "_s + image + u" failed"_s), qPrintable(run.err));
+    QVERIFY(run.fields.value(u"window.path"_s).startsWith(u"No image chosen"_s));
+}
+
+QTEST_GUILESS_MAIN(StartupTest)
+#include "StartupTest.moc"
