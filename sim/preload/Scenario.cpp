@@ -2,9 +2,9 @@
 // VEMORA_SIM_BOARDS is set, boards are plugged one after another once the
 // process listens for uevents. Progress goes to standard error, prefixed
 // "simdev: ".
-#include "BoardCore.h"
-#include "SimDevice.h"
-#include "UeventRoute.h"
+#include "EnvConfig.h"
+#include "board/BoardCore.h"
+#include "uevent/UeventRoute.h"
 
 #include <cstdio>
 #include <cstdlib>
