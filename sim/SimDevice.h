@@ -8,9 +8,10 @@
 //                        it records; second-stage payloads
 //   bus/Bus.h            Bus, which plugs boards, and the Board handle
 //   preload/EnvConfig.h  options from VEMORA_SIM_* variables
-// Inside the library a folder includes headers of its own and of the folders
-// before it in that list, never of one after it (sim/ is the include root for
-// another folder's header: "uevent/UeventText.h").
+// Inside the library a folder includes headers of its own, of the folders
+// before it in that list (never of one after it) and the driver stand-in's
+// SimDriver.h; another folder's header is named from sim/
+// ("uevent/UeventText.h").
 #pragma once
 
 #include "board/BoardTypes.h"
