@@ -38,7 +38,8 @@ void RunScenario(EnvConfig config)
             Say("board " + std::to_string(n) + " not plugged: " + bus->Error());
             return;
         }
-        Say("board " + std::to_string(n) + " plugged in FEL at " + board->NodePath()
+        // Its first node: the host may have run it off the bus already.
+        Say("board " + std::to_string(n) + " plugged in FEL at " + board->NodeHistory().front()
             + (board->FlashPath().empty() ? "" : ", flash in " + board->FlashPath()));
         bool in_fes = false;
         while (!board->WaitGone(std::chrono::milliseconds(100))) {
