@@ -273,9 +273,10 @@ int Fex_Open(void** handle, char* path)
     std::memcpy(node, path, length);
     int fd = open(node, kOpenFlags);
     if (fd == 0) {
-        // Descriptor 0 would read as a closed handle: open again while 0 is
-        // taken, then give 0 back.
-        fd = open(node, kOpenFlags);
+        // Descriptor 0 would read as a closed handle: move the open to another
+        // number, then give 0 back. A copy, not a second open: a driver that
+        // serves one open at a time would refuse that one.
+        fd = fcntl(0, F_DUPFD_CLOEXEC, 1);
         const int saved = errno;
         close(0);
         errno = saved;

@@ -94,9 +94,10 @@ TEST(WireOpen, MissingNodeGives74TheOpenLineAndNoDevice)
 
 TEST(WireOpen, DescriptorZeroIsNeverHandedOutAsAHandle)
 {
+    // A node that serves one open at a time must see exactly one open.
     const char* node = "/dev/qx_efex_zero";
     auto model = std::make_shared<ScriptedModel>();
-    simdrv::AttachNode(node, model);
+    simdrv::AttachNode(node, model, simdrv::Opens::One);
     const int savedStdin = dup(0);
     close(0); // the node's descriptor would now be 0
     void* handle = nullptr;
@@ -108,8 +109,15 @@ TEST(WireOpen, DescriptorZeroIsNeverHandedOutAsAHandle)
     EXPECT_EQ(result, 0);
     EXPECT_NE(handle, nullptr);
     EXPECT_TRUE(zeroLeftFree);
+    EXPECT_EQ(model->openFlags, std::vector<int> {0x1002});
+    EXPECT_EQ(model->closes, 0);
     EXPECT_EQ(simdrv::OpenDescriptors(node), 1);
+    uint8_t data[2] = {5, 6};
+    unsigned count = 0;
+    EXPECT_EQ(Fex().Fex_Send(&handle, data, 2, count), 0);
+    EXPECT_EQ(model->SentData(), std::vector<uint8_t>(data, data + 2));
     EXPECT_EQ(Fex().Fex_Close(&handle), 0);
+    EXPECT_EQ(model->closes, 1);
     EXPECT_EQ(simdrv::OpenDescriptors(node), 0);
     simdrv::DetachNode(node);
 }
