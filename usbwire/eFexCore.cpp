@@ -262,9 +262,11 @@ int Fex_Open(void** handle, char* path)
 {
     char node[kPathBuffer] = {};
     const size_t length = path ? strnlen(path, sizeof node) : 0;
-    // A path that does not fit the buffer is refused, never cut.
-    if (!handle || !path || length == sizeof node) {
-        errno = path ? ENAMETOOLONG : EFAULT;
+    // Nowhere to store the descriptor, no path, or a path that does not fit
+    // the buffer (refused, never cut): each named by its own reason.
+    const int refusal = !handle || !path ? EFAULT : length == sizeof node ? ENAMETOOLONG : 0;
+    if (refusal) {
+        errno = refusal;
         std::perror("open");
         if (handle)
             *handle = EFEX_NO_DEVICE;

@@ -144,6 +144,26 @@ TEST(WireOpen, PathOf512CharactersIsRefusedNeverCut)
     simdrv::DetachNode(tooLong);
 }
 
+TEST(WireOpen, NullArgumentsAreRefusedWithTheirOwnReason)
+{
+    const char* node = "/dev/qx_efex_nullargs";
+    auto model = std::make_shared<ScriptedModel>();
+    simdrv::AttachNode(node, model);
+    void* handle = nullptr;
+    struct Case {
+        void** handle;
+        const char* path;
+    };
+    for (const Case& c : {Case {nullptr, node}, Case {&handle, nullptr}}) {
+        CaptureStderr();
+        EXPECT_EQ(Fex().Fex_Open(c.handle, const_cast<char*>(c.path)), 74);
+        EXPECT_EQ(GetCapturedStderr(), "open: Bad address\n");
+    }
+    EXPECT_EQ(handle, kNoDevice);
+    EXPECT_TRUE(model->openFlags.empty());
+    simdrv::DetachNode(node);
+}
+
 TEST_F(WireTest, NoDeviceHandlesAreRefusedByEveryOperationButQuery)
 {
     uint8_t buf[16] = {};
