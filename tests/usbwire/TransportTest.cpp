@@ -564,4 +564,27 @@ TEST_F(WireTest, CommandPassesInnerCodesOutward)
         "Fex_command Error eFexCore.cpp 651\n");
 }
 
+TEST_F(WireTest, TransfersAndCommandsRefuseSuchLengthsBeforeAnythingGoesOut)
+{
+    uint8_t buf[16] = {};
+    CaptureStderr();
+    EXPECT_EQ(fex.Fex_transmit_receive(&handle, buf, 0x80000000u, 0x12), 200);
+    EXPECT_EQ(fex.Fex_transmit_receive(&handle, buf, 0xFFFFFFFFu, 0x11), 272);
+    auto down = Block(0x0101);
+    EXPECT_EQ(fex.Fex_command(&handle, down.data(), buf, 0x80000000u), 200);
+    auto message = Block(0x0204, 0x80000000u);
+    EXPECT_EQ(fex.Fex_command(&handle, message.data(), buf, 0x80000000u), 272);
+    const std::string send = "Fex_Send error: Invalid argument\n";
+    const std::string recv = "Fex_Recv error: Invalid argument\n";
+    const std::string transfer = "Fex_transmit_receive Error: eFexCore.cpp, 305\n";
+    const std::string command = "Fex_command Error eFexCore.cpp 395\n";
+    EXPECT_EQ(GetCapturedStderr(),
+        send + transfer + recv + transfer + send + transfer + command + recv + transfer + command);
+    EXPECT_TRUE(model->requests.empty());
+
+    // Without a data phase the length is never announced.
+    AnswerCommand(*model, Data::None);
+    EXPECT_EQ(fex.Fex_command(&handle, down.data(), nullptr, 0x80000000u), 0);
+}
+
 } // namespace
