@@ -325,10 +325,10 @@ int l_SetInt8FrmMem(lua_State* L)
 int l_calc_crc32(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1);
-    const uint32_t length = ArgUInt32(L, 2);
-    const unsigned int crc = calc_crc32(p, length);
-    PyrraDebug::DebugMsg(
-        "%s, pBuffer = %p, nLen = %u, crc32 = %u", kSourceName, static_cast<void*>(p), length, crc);
+    const int32_t length = ArgCount(L, 2);
+    const unsigned int crc = calc_crc32(p, static_cast<unsigned int>(length));
+    PyrraDebug::DebugMsg("%s, pBuffer = %p, nLen = %u, crc32 = %u", kSourceName,
+        static_cast<void*>(p), static_cast<unsigned>(length), crc);
     lua_pushnumber(L, crc);
     return 1;
 }
@@ -337,9 +337,9 @@ int l_calc_crc32(lua_State* L)
 int l_add_sum(lua_State* L)
 {
     unsigned char* p = ArgBuffer(L, 1);
-    const uint32_t length = ArgUInt32(L, 2);
+    const int32_t length = ArgCount(L, 2);
     const uint32_t seed = ArgUInt32(L, 3);
-    lua_pushnumber(L, AddSum(p, length, seed));
+    lua_pushnumber(L, AddSum(p, static_cast<unsigned int>(length), seed));
     return 1;
 }
 

@@ -150,6 +150,8 @@ T.run({
     T.raises("buffer handle is null", GetBuffer, nil, 4)
     T.raises("count must not be negative", Memset, h, 0, -1)
     T.raises("count must not be negative", BufferToString, h, -2)
+    T.raises("count must not be negative", calc_crc32, h, -1)
+    T.raises("count must not be negative", add_sum, h, -1, 0)
     T.raises("size must not be negative", MallocBuffer, -16)
     T.raises("string expected", StringtoBuffer, h, {})
     T.raises("string expected", CharsToBuffer, h, nil)
