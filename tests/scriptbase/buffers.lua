@@ -160,4 +160,20 @@ T.run({
     T.eq(BufferToString(h, 16), string.rep("07", 16), "buffer untouched")
     FreeBuffer(h)
   end},
+
+  {"work of no bytes on a nil handle does nothing and answers as for an empty buffer", function()
+    Memset(nil, 0, 0)
+    Memcpy(nil, nil, 0)
+    StringtoBuffer(nil, "")
+    SetMemValue(nil, 8, "")
+    CharsToBuffer(nil, "")
+    T.eq(Memcmp(nil, nil, 0), 0, "Memcmp")
+    T.eq(BufferToString(nil, 0), "", "BufferToString")
+    T.eq(GetMemValue(nil, 8, 0), "", "GetMemValue")
+    T.eq(BufferToChars(nil, 8, 0), "", "BufferToChars")
+    T.eq(calc_crc32(nil, 0), 0, "calc_crc32")
+    T.eq(add_sum(nil, 0, 77), 77, "add_sum")
+    T.raises("buffer handle is null", Memset, nil, 0, 1)
+    T.raises("buffer handle is null", CharsToBuffer, nil, "x")
+  end},
 })
