@@ -104,6 +104,13 @@ T.run({
     Memcpy(b, a, 16)
     T.eq(Memcmp(a, b, 16), 0, "equal")
     T.eq(GetInt8FrmMem(GetBuffer(GetBuffer(b, 8), -3), 0), 255, "negative offset")
+    -- Overlapping areas move as with memmove, in either direction.
+    StringtoBuffer(a, "0001020304050607")
+    Memcpy(GetBuffer(a, 2), a, 6)
+    T.eq(GetMemValue(a, 0, 8), "0001000102030405", "overlap, moving up")
+    StringtoBuffer(a, "0001020304050607")
+    Memcpy(a, GetBuffer(a, 2), 6)
+    T.eq(GetMemValue(a, 0, 8), "0203040506070607", "overlap, moving down")
     -- No result of its own: one value (the last argument) comes back.
     T.eq(select("#", Memset(a, 0, 16)), 1, "one result")
     FreeBuffer(a); FreeBuffer(b)
