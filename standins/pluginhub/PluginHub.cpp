@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 
 namespace {
@@ -43,6 +44,9 @@ struct Hub {
     // Looked up by the caller's text as it is, without a copy.
     std::map<std::string, Plugin, std::less<>> byGuid;
     std::map<std::string, void*> libraries; // path -> dlopen handle
+    // Every GUID text a load was asked for, once: a plug-in may keep the text
+    // its GetInterface is given, so it lives as long as the process.
+    std::set<std::string, std::less<>> guidTexts;
 };
 
 // Never destroyed: plug-ins may still reach the center while the process
@@ -101,14 +105,16 @@ int Load(const PluginLoadInfo* info)
         return kPathEmpty;
     }
 
-    // Own copies: the plug-in gets a GUID text it may keep, and the caller's
-    // record is not touched.
-    char guid[sizeof info->szGuid];
-    std::memcpy(guid, info->szGuid, sizeof guid);
+    // Own copies, so the caller's record is not touched; the GUID text is
+    // the center's for the life of the process.
     const std::string path = info->szPath;
-
     Hub& hub = TheHub();
     const std::lock_guard<std::recursive_mutex> hold(hub.lock);
+    auto text = hub.guidTexts.find(info->szGuid);
+    if (text == hub.guidTexts.end())
+        text = hub.guidTexts.emplace(info->szGuid).first;
+    const char* const guid = text->c_str();
+
     const auto known = hub.byGuid.find(guid);
     if (known != hub.byGuid.end()) {
         if (known->second.path == path)
@@ -126,7 +132,8 @@ int Load(const PluginLoadInfo* info)
         PyrraDebug::DebugErr("pluginhub: %s does not export GetInterface\n", path.c_str());
         return kNoGetInterface;
     }
-    void* iface = getInterface(guid);
+    // The contract's type is void*; a plug-in only reads through it.
+    void* iface = getInterface(const_cast<char*>(guid));
     if (!iface) {
         PyrraDebug::DebugErr("pluginhub: %s gave no interface for %s\n", path.c_str(), guid);
         return kNoInterface;

@@ -72,6 +72,23 @@ TEST_F(PluginHub, ServesEachGuidTheInterfaceOfItsFile)
     EXPECT_EQ(m_man->GetPluginInterface(reinterpret_cast<const char*>(&info)), a);
 }
 
+// Overwrites the stack where the frames of a finished call lay.
+__attribute__((noinline)) void ScribbleStack()
+{
+    volatile char junk[64 * 1024];
+    for (size_t i = 0; i < sizeof junk; ++i)
+        junk[i] = 'X';
+}
+
+TEST_F(PluginHub, APluginMayKeepTheGuidTextItWasGiven)
+{
+    ASSERT_EQ(Load("kept-guid", "testplug_a.dll"), 0);
+    ScribbleStack();
+    const TestPluginIf* iface = Get("kept-guid");
+    ASSERT_NE(iface, nullptr);
+    EXPECT_STREQ(iface->kept, "kept-guid");
+}
+
 TEST_F(PluginHub, OneFileServesTwoGuids)
 {
     ASSERT_EQ(Load("two-1", "testplug_a.dll"), 0);
