@@ -30,6 +30,7 @@ enum LoadResult {
     kNoGetInterface = 8,
     kNoInterface = 9,
     kFailed = 10,
+    kGuidTakenWhileLoading = 11, // a load nested in GetInterface took the GUID
 };
 
 struct Plugin {
@@ -138,8 +139,16 @@ int Load(const PluginLoadInfo* info)
         PyrraDebug::DebugErr("pluginhub: %s gave no interface for %s\n", path.c_str(), guid);
         return kNoInterface;
     }
-    // A nested load may have claimed the GUID meanwhile; the first one stays.
-    hub.byGuid.emplace(guid, Plugin {path, iface});
+    // A load nested in GetInterface may have taken the GUID meanwhile: that
+    // one stays, and this load did not give the interface served under it.
+    const auto [served, added] = hub.byGuid.emplace(guid, Plugin {path, iface});
+    if (!added && served->second.iface != iface) {
+        PyrraDebug::DebugErr(
+            "pluginhub: plug-in %s was taken by %s while %s was loading; its interface is not "
+            "served\n",
+            guid, served->second.path.c_str(), path.c_str());
+        return kGuidTakenWhileLoading;
+    }
     return kLoaded;
 }
 

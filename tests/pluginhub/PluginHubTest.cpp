@@ -284,6 +284,16 @@ TEST_F(PluginHub, APluginMayLoadAnotherWhileBeingLoaded)
     ASSERT_NE(inner, nullptr);
     EXPECT_STREQ(inner->name, "b");
     EXPECT_EQ(Get("nested-outer"), inner);
+
+    // A nested load that takes the outer load's own GUID keeps it.
+    CaptureOutput err(stderr);
+    EXPECT_NE(Load("nested-same", "testplug_nested.dll"), 0);
+    const TestPluginIf* served = Get("nested-same");
+    ASSERT_NE(served, nullptr);
+    EXPECT_STREQ(served->name, "b");
+    EXPECT_EQ(err.Text(),
+        "pluginhub: plug-in nested-same was taken by " + BinPath("testplug_b.dll") + " while "
+            + BinPath("testplug_nested.dll") + " was loading; its interface is not served\n");
 }
 
 } // namespace
