@@ -545,7 +545,13 @@ int CBCString::FormatV(const char* format, va_list args)
 char* CBCString::GetBuffer(int minLength)
 {
     const int length = GetLength();
-    if (!m_pchData || minLength > length)
-        Assign(m_pchData, length, std::max(minLength, length) + 1);
+    if (m_pchData && minLength <= length)
+        return m_pchData;
+    // The size counts the terminator too, and must still be an int.
+    if (minLength == INT_MAX) {
+        PyrraDebug::DebugErr("CBCString::GetBuffer: %d characters cannot be held\n", minLength);
+        return nullptr;
+    }
+    Assign(m_pchData, length, std::max(minLength, length) + 1);
     return m_pchData;
 }

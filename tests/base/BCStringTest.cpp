@@ -357,6 +357,12 @@ TEST(BCString, GetBufferGrowsToTheRequestedLength)
     CBCString none;
     none.GetBuffer(3)[0] = 'x';
     EXPECT_EQ(Text(none), "x");
+
+    // INT_MAX characters and the terminator do not fit an int size.
+    CaptureOutput err(stderr);
+    EXPECT_EQ(s.GetBuffer(INT_MAX), nullptr);
+    EXPECT_EQ(s.GetLength(), 20);
+    EXPECT_EQ(err.Text(), "CBCString::GetBuffer: 2147483647 characters cannot be held\n");
 }
 
 } // namespace
