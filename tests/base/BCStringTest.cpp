@@ -5,8 +5,11 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -313,6 +316,20 @@ TEST(BCString, FormatSizesLargeConversions)
         Printf("%+.40d|%.200e|%#.300g", -5, 1e300, 1e-300));
     EXPECT_EQ(Formatted("%.40d", -5), Printf("%.40d", -5));
     EXPECT_EQ(Formatted("%.*e", 150, -1.5e-307), Printf("%.*e", 150, -1.5e-307));
+}
+
+TEST(BCString, FormatReadsNoFurtherThanAStringsPrecision)
+{
+    // Four characters without a terminator, right before an unreadable page.
+    const long page = sysconf(_SC_PAGESIZE);
+    auto* pages = static_cast<char*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
+    char* raw = pages + page - 4;
+    std::memcpy(raw, "abcd", 4);
+    EXPECT_EQ(Formatted("%.4s|%6.3s|%.*s", raw, raw, 2, raw), "abcd|   abc|ab");
+    munmap(pages, 2 * page);
 }
 
 TEST(BCString, FormatMayUseItsOwnText)
