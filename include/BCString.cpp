@@ -94,9 +94,13 @@ long long FormatBound(const char* format, va_list args)
         case 'C':
         case 's':
             if (*p == 's') {
+                // With a precision the text need not be terminated: as printf
+                // does, read no further than the precision.
                 const char* text = va_arg(args, const char*);
-                item = text ? std::max<long long>(static_cast<long long>(std::strlen(text)), 1)
-                            : 6; // "(null)"
+                const size_t length = !text ? 6 // "(null)"
+                    : hasPrecision          ? strnlen(text, static_cast<size_t>(nPrecision))
+                                            : std::strlen(text);
+                item = std::max<long long>(static_cast<long long>(length), 1);
             } else {
                 (void)va_arg(args, int);
                 item = 2;
@@ -545,7 +549,13 @@ int CBCString::FormatV(const char* format, va_list args)
 char* CBCString::GetBuffer(int minLength)
 {
     const int length = GetLength();
-    if (!m_pchData || minLength > length)
-        Assign(m_pchData, length, std::max(minLength, length) + 1);
+    if (m_pchData && minLength <= length)
+        return m_pchData;
+    // The size counts the terminator too, and must still be an int.
+    if (minLength == INT_MAX) {
+        PyrraDebug::DebugErr("CBCString::GetBuffer: %d characters cannot be held\n", minLength);
+        return nullptr;
+    }
+    Assign(m_pchData, length, std::max(minLength, length) + 1);
     return m_pchData;
 }

@@ -87,6 +87,7 @@ public:
 
     // The buffer, grown when needed so that minLength characters and the
     // terminator fit. Write at most max(minLength, GetLength()) characters.
+    // Null (logged, text kept) when that size cannot be held in an int.
     char* GetBuffer(int minLength);
 
 private:

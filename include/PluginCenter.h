@@ -26,7 +26,9 @@ struct tag_PLUGIN_MAN {
 typedef tag_PLUGIN_MAN* (*PFN_GetPluginMan)();
 
 // Export of every plug-in the center loads: its interface. The center
-// passes the GUID text it loads the plug-in under; plug-ins may ignore it.
+// passes the GUID text it loads the plug-in under, in storage it keeps for
+// the life of the process: a plug-in may ignore it or keep the pointer, and
+// only reads through it.
 typedef void* (*PFN_GetInterface)(void* guid);
 
 // GUIDs of the system's plug-ins.

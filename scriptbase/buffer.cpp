@@ -80,6 +80,18 @@ void Store32(unsigned char* p, uint32_t v)
     std::memcpy(p, &v, sizeof v);
 }
 
+// base + offset; a null base (work on no bytes of a nil handle) stays null.
+unsigned char* At(unsigned char* base, int32_t offset)
+{
+    return base ? base + offset : nullptr;
+}
+
+// Bytes that hex text decodes to, as DecodeHex stores them.
+size_t DecodedLength(const char* text)
+{
+    return (std::strlen(text) + 1) / 2;
+}
+
 } // namespace
 
 unsigned int calc_crc32(void* data, unsigned int length)
@@ -144,81 +156,88 @@ int l_MidBuffer(lua_State* L)
 // Memcpy(dst, src, count) -> none
 int l_Memcpy(lua_State* L)
 {
-    unsigned char* dst = ArgBuffer(L, 1);
-    const unsigned char* src = ArgBuffer(L, 2);
     const int32_t count = ArgCount(L, 3);
-    std::memmove(dst, src, count);
+    unsigned char* dst = ArgBuffer(L, 1, count);
+    const unsigned char* src = ArgBuffer(L, 2, count);
+    if (count > 0)
+        std::memmove(dst, src, count);
     return 1;
 }
 
 // Memset(buffer, byte, count) -> none
 int l_Memset(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1);
-    const int value = static_cast<int>(ArgInt64(L, 2) & 0xFF);
     const int32_t count = ArgCount(L, 3);
-    std::memset(p, value, count);
+    unsigned char* p = ArgBuffer(L, 1, count);
+    const int value = static_cast<int>(ArgInt64(L, 2) & 0xFF);
+    if (count > 0)
+        std::memset(p, value, count);
     return 1;
 }
 
 // Memcmp(a, b, count) -> negative, 0 or positive
 int l_Memcmp(lua_State* L)
 {
-    const unsigned char* a = ArgBuffer(L, 1);
-    const unsigned char* b = ArgBuffer(L, 2);
     const int32_t count = ArgCount(L, 3);
-    lua_pushinteger(L, std::memcmp(a, b, count));
+    const unsigned char* a = ArgBuffer(L, 1, count);
+    const unsigned char* b = ArgBuffer(L, 2, count);
+    lua_pushinteger(L, count > 0 ? std::memcmp(a, b, count) : 0);
     return 1;
 }
 
 // BufferToString(buffer, count) -> hex text
 int l_BufferToString(lua_State* L)
 {
-    const unsigned char* p = ArgBuffer(L, 1);
-    PushHex(L, p, ArgCount(L, 2));
+    const int32_t count = ArgCount(L, 2);
+    PushHex(L, ArgBuffer(L, 1, count), count);
     return 1;
 }
 
 // StringtoBuffer(buffer, hex) -> none
 int l_StringtoBuffer(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1);
-    DecodeHex(p, luaL_checkstring(L, 2));
+    const char* text = luaL_checkstring(L, 2);
+    DecodeHex(ArgBuffer(L, 1, DecodedLength(text)), text);
     return 1;
 }
 
 // GetMemValue(buffer, offset, count) -> hex text
 int l_GetMemValue(lua_State* L)
 {
-    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
-    PushHex(L, p, ArgCount(L, 3));
+    const int32_t count = ArgCount(L, 3);
+    PushHex(L, At(ArgBuffer(L, 1, count), ArgInt32(L, 2)), count);
     return 1;
 }
 
 // SetMemValue(buffer, offset, hex) -> none
 int l_SetMemValue(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
-    DecodeHex(p, luaL_checkstring(L, 3));
+    const char* text = luaL_checkstring(L, 3);
+    DecodeHex(At(ArgBuffer(L, 1, DecodedLength(text)), ArgInt32(L, 2)), text);
     return 1;
 }
 
 // BufferToChars(buffer, offset, count) -> text up to the first zero byte
 int l_BuffertoChars(lua_State* L)
 {
-    const char* p = reinterpret_cast<const char*>(ArgBuffer(L, 1) + ArgInt32(L, 2));
     const int32_t count = ArgCount(L, 3);
+    const char* p = reinterpret_cast<const char*>(At(ArgBuffer(L, 1, count), ArgInt32(L, 2)));
     // The text ends at its first zero byte, and never after count bytes.
-    lua_pushlstring(L, p, strnlen(p, count));
+    if (count > 0)
+        lua_pushlstring(L, p, strnlen(p, count));
+    else
+        lua_pushliteral(L, "");
     return 1;
 }
 
 // CharsToBuffer(buffer, text) -> none
 int l_CharstoBuffer(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1);
     const char* text = luaL_checkstring(L, 2);
-    std::memcpy(p, text, std::strlen(text));
+    const size_t length = std::strlen(text);
+    unsigned char* p = ArgBuffer(L, 1, length);
+    if (length > 0)
+        std::memcpy(p, text, length);
     return 1;
 }
 
@@ -324,11 +343,11 @@ int l_SetInt8FrmMem(lua_State* L)
 // calc_crc32(buffer, length) -> CRC-32; logs it
 int l_calc_crc32(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1);
-    const uint32_t length = ArgUInt32(L, 2);
-    const unsigned int crc = calc_crc32(p, length);
-    PyrraDebug::DebugMsg(
-        "%s, pBuffer = %p, nLen = %u, crc32 = %u", kSourceName, static_cast<void*>(p), length, crc);
+    const int32_t length = ArgCount(L, 2);
+    unsigned char* p = ArgBuffer(L, 1, length);
+    const unsigned int crc = calc_crc32(p, static_cast<unsigned int>(length));
+    PyrraDebug::DebugMsg("%s, pBuffer = %p, nLen = %u, crc32 = %u", kSourceName,
+        static_cast<void*>(p), static_cast<unsigned>(length), crc);
     lua_pushnumber(L, crc);
     return 1;
 }
@@ -336,10 +355,10 @@ int l_calc_crc32(lua_State* L)
 // add_sum(buffer, length, seed) -> checksum
 int l_add_sum(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1);
-    const uint32_t length = ArgUInt32(L, 2);
+    const int32_t length = ArgCount(L, 2);
+    unsigned char* p = ArgBuffer(L, 1, length);
     const uint32_t seed = ArgUInt32(L, 3);
-    lua_pushnumber(L, AddSum(p, length, seed));
+    lua_pushnumber(L, AddSum(p, static_cast<unsigned int>(length), seed));
     return 1;
 }
 

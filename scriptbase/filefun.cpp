@@ -27,6 +27,7 @@ enum : int32_t {
     kLFOpenRead = 0,
     kLFOpenReadWrite = 1,
     kLFOpenCreate = 2, // read-write, creating a missing file
+    kLFOpenNothing = -1,
 };
 
 // CopyFile once built "cp <src> <dst>" in 1024 bytes; paths that would not
@@ -159,10 +160,10 @@ void CopyOneFile(const char* src, const char* dst) noexcept
 // fopen(path, mode) -> stream (a null light userdata when the open failed)
 int l_fopen(lua_State* L)
 {
-    const char* path = luaL_checkstring(L, 1);
+    const char* path = ArgPath(L, 1);
     const char* mode = luaL_checkstring(L, 2);
     // A failed open gives a null handle, which is still true in Lua.
-    lua_pushlightuserdata(L, std::fopen(path, mode));
+    lua_pushlightuserdata(L, path ? std::fopen(path, mode) : nullptr);
     return 1;
 }
 
@@ -181,8 +182,9 @@ int l_fwrite(lua_State* L)
     FILE* stream = ArgStream(L, 1);
     size_t written = 0;
     if (stream) {
-        const unsigned char* p = ArgBuffer(L, 2);
-        written = std::fwrite(p, 1, ArgCount(L, 3), stream);
+        const int32_t count = ArgCount(L, 3);
+        const unsigned char* p = ArgBuffer(L, 2, count);
+        written = count > 0 ? std::fwrite(p, 1, count, stream) : 0;
     }
     lua_pushinteger(L, static_cast<lua_Integer>(written));
     return 1;
@@ -194,8 +196,9 @@ int l_fread(lua_State* L)
     FILE* stream = ArgStream(L, 1);
     size_t got = 0;
     if (stream) {
-        unsigned char* p = ArgBuffer(L, 2);
-        got = std::fread(p, 1, ArgCount(L, 3), stream);
+        const int32_t count = ArgCount(L, 3);
+        unsigned char* p = ArgBuffer(L, 2, count);
+        got = count > 0 ? std::fread(p, 1, count, stream) : 0;
     }
     lua_pushinteger(L, static_cast<lua_Integer>(got));
     return 1;
@@ -240,9 +243,11 @@ int l_fgetALine(lua_State* L)
 // LFopen(path, mode) -> descriptor, or -1
 int l_LFOpen(lua_State* L)
 {
-    const char* path = luaL_checkstring(L, 1);
+    const char* path = ArgPath(L, 1);
+    const int32_t mode = ArgInt32(L, 2);
     int fd = -1;
-    switch (ArgInt32(L, 2)) {
+    // No path opens nothing, as a path that cannot be found.
+    switch (path ? mode : kLFOpenNothing) {
     case kLFOpenRead:
         fd = open(path, O_RDONLY);
         break;
@@ -276,8 +281,8 @@ int l_LFSeek(lua_State* L)
 int l_LFWrite(lua_State* L)
 {
     const int fd = ArgInt32(L, 1);
-    const unsigned char* p = ArgBuffer(L, 2);
     const int32_t count = ArgCount(L, 3);
+    const unsigned char* p = ArgBuffer(L, 2, count);
     // Any progress answers count, as scripts expect; WriteAll has already
     // retried what a partial write left over.
     if (WriteAll(fd, p, static_cast<size_t>(count)) > 0)
@@ -291,8 +296,8 @@ int l_LFWrite(lua_State* L)
 int l_LFRead(lua_State* L)
 {
     const int fd = ArgInt32(L, 1);
-    unsigned char* p = ArgBuffer(L, 2);
     const int32_t count = ArgCount(L, 3);
+    unsigned char* p = ArgBuffer(L, 2, count);
     ssize_t n;
     do {
         n = read(fd, p, static_cast<size_t>(count));
@@ -316,7 +321,8 @@ int l_LFClose(lua_State* L)
 // DeleteFile(path) -> none
 int l_DeleteFile(lua_State* L)
 {
-    unlink(luaL_checkstring(L, 1));
+    if (const char* path = ArgPath(L, 1))
+        unlink(path);
     return 1;
 }
 

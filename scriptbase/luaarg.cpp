@@ -41,3 +41,13 @@ unsigned char* ArgBuffer(lua_State* L, int index)
         luaL_argerror(L, index, "buffer handle is null");
     return static_cast<unsigned char*>(p);
 }
+
+unsigned char* ArgBuffer(lua_State* L, int index, size_t count)
+{
+    return count > 0 ? ArgBuffer(L, index) : static_cast<unsigned char*>(lua_touserdata(L, index));
+}
+
+const char* ArgPath(lua_State* L, int index)
+{
+    return luaL_optstring(L, index, nullptr);
+}

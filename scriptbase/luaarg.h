@@ -3,6 +3,7 @@
 // destructor exists.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <lua.hpp>
 
@@ -21,3 +22,12 @@ int32_t ArgCount(lua_State* L, int index);
 // The address behind a light or full userdata; raises an argument error
 // for a null address (nil, numbers, a failed allocation's handle).
 unsigned char* ArgBuffer(lua_State* L, int index);
+// The same for work on `count` bytes there: a null address is refused only
+// when count is above 0, since work on no bytes touches no memory (the
+// caller then makes no call with the null address).
+unsigned char* ArgBuffer(lua_State* L, int index, size_t count);
+
+// A path, or null for nil (or none): the calls that take a path then answer
+// as for one that cannot be opened or found. Other values but strings and
+// numbers raise an argument error.
+const char* ArgPath(lua_State* L, int index);

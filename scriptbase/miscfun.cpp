@@ -77,10 +77,11 @@ int l_DebugTrace(lua_State* L)
 // TraceBuffer(buffer, count) -> none
 int l_TraceBuffer(lua_State* L)
 {
-    const unsigned char* p = ArgBuffer(L, 1);
     const int32_t length = ArgCount(L, 2);
+    const unsigned char* p = ArgBuffer(L, 1, length);
     char area[kTraceSize] = {};
-    std::memcpy(area, p, std::min(length, kTraceSize));
+    if (length > 0)
+        std::memcpy(area, p, std::min(length, kTraceSize));
     PyrraDebug::DebugMsg("%.*s\n", kTraceSize, area);
     return 1;
 }

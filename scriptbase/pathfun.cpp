@@ -97,7 +97,8 @@ int l_SetCurrentDirectory(lua_State* L)
 {
     // Moves the base of every relative path of the whole process. The
     // outcome is not reported; a script checks with GetCurrentDirectory.
-    [[maybe_unused]] const int rc = chdir(luaL_checkstring(L, 1));
+    const char* path = ArgPath(L, 1);
+    [[maybe_unused]] const int rc = path ? chdir(path) : -1;
     return 1;
 }
 

@@ -87,14 +87,16 @@ enum : int {
     kRecvNullBuffer = 239,
     kRecvFailed = 272,
     kTransferBadHandle = 293,
+    kTransferLengthPoint = 305,  // the data phase refused its length before anything went out
     kTransferRequestPoint = 318, // sending the request block failed
     kTransferDataPoint = 331,    // the data phase failed
     kTransferBadDirection = 347,
     kTransferReplyFailed = 357,
     kTransferBadReply = 364,
     kCommandBadArgs = 388,
-    kCommandPhasePoint = 401, // the command block's transfer failed
-    kCommandDataPoint = 410,  // the data phase's transfer failed
+    kCommandLengthPoint = 395, // the data phase refused its length before anything went out
+    kCommandPhasePoint = 401,  // the command block's transfer failed
+    kCommandDataPoint = 410,   // the data phase's transfer failed
     kVerifyNullBuffer = 421,
     kVerifyBadMagic = 434,
     kIsReadyNullBuffer = 448,
@@ -160,10 +162,20 @@ int CommandFailed(int point, int code)
 
 enum class Phase { None, Read, Write, Stop };
 
+// What the command block asks for after the command phase. Chosen before
+// anything goes out, so a length the data phase cannot carry is refused
+// first; its logs are written only once the command phase is done.
 struct DataPhase {
     Phase phase;
-    int result; // what Fex_command returns at once when phase is Stop
+    int result = 0;             // Stop: what Fex_command returns at once
+    bool logged = false;        // Stop: the result is also logged as its failure point
+    const char* note = nullptr; // written through DebugMsg after the command phase
 };
+
+// "get_msg: command phase data length = 0, skipped" (GBK text, byte for byte
+// as log readers know it; kept on purpose).
+const char kGetMsgSkipped[] = "get_msg \xc3\xfc\xc1\xee\xbd\xd7\xb6\xce\xca\xfd\xbe\xdd\xb3\xa4"
+                              "\xb6\xc8=0,\xcc\xf8\xb9\xfd\n";
 
 uint16_t ReadU16(const unsigned char* p)
 {
@@ -181,13 +193,13 @@ uint32_t ReadU32(const unsigned char* p)
 
 DataPhase Needing(const unsigned char* buffer, Phase phase, int nullBufferCode)
 {
-    return buffer ? DataPhase {phase, 0} : DataPhase {Phase::Stop, nullBufferCode};
+    return buffer ? DataPhase {phase} : DataPhase {Phase::Stop, nullBufferCode};
 }
 
 // Optional phases are skipped when there is nothing to move.
 DataPhase Optional(const unsigned char* buffer, unsigned length, Phase phase)
 {
-    return buffer && length ? DataPhase {phase, 0} : DataPhase {Phase::None, 0};
+    return buffer && length ? DataPhase {phase} : DataPhase {Phase::None};
 }
 
 // The data phase follows from the command code and, for a few commands, from
@@ -200,7 +212,7 @@ DataPhase ChooseDataPhase(const unsigned char* block, const unsigned char* buffe
     case CMD_UNNAMED_0002:
     case CMD_UNNAMED_0010:
     case CMD_FEL_RUN:
-        return {Phase::None, 0};
+        return {Phase::None};
     case CMD_COMMON_IS_READY:
         return Needing(buffer, Phase::Read, kIsReadyNullBuffer);
     case CMD_COMMON_GET_CMD_SET_VER:
@@ -211,14 +223,14 @@ DataPhase ChooseDataPhase(const unsigned char* block, const unsigned char* buffe
         return Optional(buffer, length, Phase::Read);
     case CMD_FES_TRANS: {
         if (!buffer || !length)
-            return {Phase::None, 0};
+            return {Phase::None};
         switch ((block[13] >> 4) & 3) {
         case 2:
-            return {Phase::Read, 0};
+            return {Phase::Read};
         case 3: // no data and no status phase
-            return {Phase::Stop, 0};
+            return {Phase::Stop};
         default:
-            return {Phase::Write, 0};
+            return {Phase::Write};
         }
     }
     case CMD_FES_RUN:
@@ -228,24 +240,27 @@ DataPhase ChooseDataPhase(const unsigned char* block, const unsigned char* buffe
         if (form == 0)
             return Needing(buffer, Phase::Read, kFesInfoNullBuffer);
         if (form == 1)
-            return {(block[4] & 0x08) ? Phase::Write : Phase::Read, 0};
-        return {Phase::Stop, CommandFailed(kFesInfoBadForm, kFesInfoBadForm)};
+            return {(block[4] & 0x08) ? Phase::Write : Phase::Read};
+        return {Phase::Stop, kFesInfoBadForm, true};
     }
     case CMD_FES_GET_MSG: {
         const uint32_t announced = ReadU32(block + 4);
-        if (announced == 0) {
-            // "get_msg: command phase data length = 0, skipped" (GBK text, byte
-            // for byte as log readers know it; kept on purpose).
-            PyrraDebug::DebugMsg("get_msg \xc3\xfc\xc1\xee\xbd\xd7\xb6\xce\xca\xfd\xbe\xdd\xb3\xa4"
-                                 "\xb6\xc8=0,\xcc\xf8\xb9\xfd\n");
-            return {Phase::None, 0};
-        }
-        return announced == length ? DataPhase {Phase::Read, 0}
+        if (announced == 0)
+            return {Phase::None, 0, false, kGetMsgSkipped};
+        return announced == length ? DataPhase {Phase::Read}
                                    : DataPhase {Phase::Stop, kGetMsgMismatch};
     }
     default:
         return {Phase::Stop, kUnknownCommand};
     }
+}
+
+// The data phase of a transfer in `direction` (FEX_DIR_READ or FEX_DIR_WRITE).
+int MoveData(
+    void** handle, unsigned char* buffer, unsigned length, unsigned char direction, unsigned& count)
+{
+    return direction == FEX_DIR_READ ? Fex_Recv(handle, buffer, length, count)
+                                     : Fex_Send(handle, buffer, length, count);
 }
 
 // Only what was actually read can carry the magic.
@@ -262,9 +277,11 @@ int Fex_Open(void** handle, char* path)
 {
     char node[kPathBuffer] = {};
     const size_t length = path ? strnlen(path, sizeof node) : 0;
-    // A path that does not fit the buffer is refused, never cut.
-    if (!handle || !path || length == sizeof node) {
-        errno = path ? ENAMETOOLONG : EFAULT;
+    // Nowhere to store the descriptor, no path, or a path that does not fit
+    // the buffer (refused, never cut): each named by its own reason.
+    const int refusal = !handle || !path ? EFAULT : length == sizeof node ? ENAMETOOLONG : 0;
+    if (refusal) {
+        errno = refusal;
         std::perror("open");
         if (handle)
             *handle = EFEX_NO_DEVICE;
@@ -273,9 +290,10 @@ int Fex_Open(void** handle, char* path)
     std::memcpy(node, path, length);
     int fd = open(node, kOpenFlags);
     if (fd == 0) {
-        // Descriptor 0 would read as a closed handle: open again while 0 is
-        // taken, then give 0 back.
-        fd = open(node, kOpenFlags);
+        // Descriptor 0 would read as a closed handle: move the open to another
+        // number, then give 0 back. A copy, not a second open: a driver that
+        // serves one open at a time would refuse that one.
+        fd = fcntl(0, F_DUPFD_CLOEXEC, 1);
         const int saved = errno;
         close(0);
         errno = saved;
@@ -346,6 +364,14 @@ int Fex_transmit_receive(
     if (Descriptor(handle) < 0)
         return TransferFailed(kTransferBadHandle, kTransferBadHandle);
 
+    unsigned count = 0;
+    const bool knownDirection = direction == FEX_DIR_READ || direction == FEX_DIR_WRITE;
+    // A length the device cannot count down must not be announced: the data
+    // phase's own call refuses it (before any request), and nothing goes out.
+    if (knownDirection && length > kMaxLength)
+        return TransferFailed(
+            kTransferLengthPoint, MoveData(handle, buffer, length, direction, count));
+
     tag_USB_REQUEST request {};
     std::memcpy(request.magic, "QXUC", sizeof request.magic);
     request.data_length = length;
@@ -353,18 +379,14 @@ int Fex_transmit_receive(
     request.direction = direction;
     request.data_length_again = length;
     tag_USB_STATUS reply {};
-    unsigned count = 0;
 
     int code = Fex_Send(handle, reinterpret_cast<unsigned char*>(&request), sizeof request, count);
     if (code)
         return TransferFailed(kTransferRequestPoint, code);
 
-    if (direction == FEX_DIR_READ)
-        code = Fex_Recv(handle, buffer, length, count);
-    else if (direction == FEX_DIR_WRITE)
-        code = Fex_Send(handle, buffer, length, count);
-    else
+    if (!knownDirection)
         return TransferFailed(kTransferBadDirection, kTransferBadDirection);
+    code = MoveData(handle, buffer, length, direction, count);
     if (code)
         return TransferFailed(kTransferDataPoint, code);
 
@@ -383,15 +405,24 @@ int Fex_command(void** handle, void* command, unsigned char* buffer, unsigned le
     unsigned char status[kFexStatusSize];
     std::memset(status, 0x55, sizeof status);
 
+    const DataPhase data = ChooseDataPhase(block, buffer, length);
+    const bool moves = data.phase == Phase::Read || data.phase == Phase::Write;
+    const unsigned char direction = data.phase == Phase::Read ? FEX_DIR_READ : FEX_DIR_WRITE;
+    // The data phase's transfer refuses a length it cannot announce without
+    // sending anything; the command block must not go out before it either.
+    if (moves && length > kMaxLength)
+        return CommandFailed(
+            kCommandLengthPoint, Fex_transmit_receive(handle, buffer, length, direction));
+
     int code = Fex_transmit_receive(handle, block, FEX_CMD_LENGTH, FEX_DIR_WRITE);
     if (code)
         return CommandFailed(kCommandPhasePoint, code);
 
-    const DataPhase data = ChooseDataPhase(block, buffer, length);
+    if (data.note)
+        PyrraDebug::DebugMsg("%s", data.note);
     if (data.phase == Phase::Stop)
-        return data.result;
-    if (data.phase != Phase::None) {
-        const unsigned char direction = data.phase == Phase::Read ? FEX_DIR_READ : FEX_DIR_WRITE;
+        return data.logged ? CommandFailed(data.result, data.result) : data.result;
+    if (moves) {
         code = Fex_transmit_receive(handle, buffer, length, direction);
         if (code)
             return CommandFailed(kCommandDataPoint, code);

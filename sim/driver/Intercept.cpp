@@ -28,11 +28,24 @@ using OpenAtFn = int (*)(int, const char*, int, ...);
 using Open2Fn = int (*)(const char*, int);
 using CloseFn = int (*)(int);
 using IoctlFn = int (*)(int, unsigned long, ...);
+using FcntlFn = int (*)(int, int, ...);
 
-enum Slot { kOpen, kOpen64, kOpenAt, kOpenAt64, kOpen2, kOpen64_2, kClose, kIoctl, kSlots };
+enum Slot {
+    kOpen,
+    kOpen64,
+    kOpenAt,
+    kOpenAt64,
+    kOpen2,
+    kOpen64_2,
+    kClose,
+    kIoctl,
+    kFcntl,
+    kFcntl64,
+    kSlots
+};
 
-const char* const kNames[kSlots]
-    = {"open", "open64", "openat", "openat64", "__open_2", "__open64_2", "close", "ioctl"};
+const char* const kNames[kSlots] = {"open", "open64", "openat", "openat64", "__open_2",
+    "__open64_2", "close", "ioctl", "fcntl", "fcntl64"};
 
 // Constant-initialised, so usable by calls that arrive before any constructor.
 std::atomic<void*> g_next[kSlots];
@@ -98,6 +111,23 @@ int OpenAt(Slot slot, int dirfd, const char* path, int flags, mode_t mode)
     return fd;
 }
 
+// fcntl through `slot`: a copy (F_DUPFD, F_DUPFD_CLOEXEC) of a simulated
+// descriptor stays on its node; a copy of any other descriptor is a number
+// handed out for something else, like one from an open.
+int Fcntl(Slot slot, int fd, int cmd, void* argument)
+{
+    const bool copies = cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC;
+    // The lowest number of a copy is an int, as the kernel takes it.
+    const int minFd = static_cast<int>(reinterpret_cast<uintptr_t>(argument));
+    int result;
+    if (copies && simdrv::CopyNode(fd, cmd, minFd, result))
+        return result;
+    result = Next<FcntlFn>(slot)(fd, cmd, argument);
+    if (copies && result >= 0)
+        simdrv::ForgetDescriptor(result);
+    return result;
+}
+
 } // namespace
 
 namespace simdrv {
@@ -110,6 +140,11 @@ int NewDescriptor(int flags)
     if (flags & O_NONBLOCK)
         efd |= EFD_NONBLOCK;
     return eventfd(0, efd);
+}
+
+int CopyDescriptor(int fd, int cmd, int minFd)
+{
+    return Next<FcntlFn>(kFcntl)(fd, cmd, minFd);
 }
 
 int CloseDescriptor(int fd)
@@ -184,4 +219,24 @@ SIMDRV_OVERRIDE int ioctl(int fd, unsigned long request, ...) noexcept
     if (simdrv::RequestNode(fd, request, argument, result))
         return result;
     return Next<IoctlFn>(kIoctl)(fd, request, argument);
+}
+
+// The C library reads fcntl's third argument as one pointer-sized value
+// whatever the command, and so do these.
+SIMDRV_OVERRIDE int fcntl(int fd, int cmd, ...)
+{
+    va_list args;
+    va_start(args, cmd);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    return Fcntl(kFcntl, fd, cmd, argument);
+}
+
+SIMDRV_OVERRIDE int fcntl64(int fd, int cmd, ...)
+{
+    va_list args;
+    va_start(args, cmd);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    return Fcntl(kFcntl64, fd, cmd, argument);
 }

@@ -15,30 +15,19 @@ namespace {
 struct Node {
     std::string path;
     std::shared_ptr<DeviceModel> model;
-    bool attached = true; // guarded by Table::lock
+    Opens opens = Opens::Many;
+    // Guarded by Table::lock.
+    bool attached = true;
+    int openFiles = 0; // opens whose release the model has not heard yet
 };
 
-// One open of a node. It lives while its descriptor is open and while a
-// request on it is still running, and the model hears Closed() when the last
-// of these ends: as with a driver, whose release runs only after the last
-// request on the file has returned, a close from another thread never ends
-// the session under a running request.
-struct OpenFile {
-    explicit OpenFile(std::shared_ptr<Node> n)
-        : node(std::move(n))
-    {
-    }
-    ~OpenFile() { node->model->Closed(); }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-
-    const std::shared_ptr<Node> node;
-};
+struct OpenFile;
 
 struct Table {
     std::mutex lock;
     std::map<std::string, std::shared_ptr<Node>> nodes;
     std::set<std::string> gone; // detached paths: opens fail with ENOENT
+    // Copies of a descriptor share one OpenFile.
     std::map<int, std::shared_ptr<OpenFile>> descriptors;
 };
 
@@ -55,6 +44,29 @@ Table& GetTable()
     return *table;
 }
 
+// One open of a node. It lives while one of its descriptors is open and
+// while a request on it is still running, and the model hears Closed() when
+// the last of these ends: as with a driver, whose release runs only after the
+// last copy of the file is closed and the last request on it has returned, a
+// close from another thread never ends the session under a running request.
+struct OpenFile {
+    explicit OpenFile(std::shared_ptr<Node> n)
+        : node(std::move(n))
+    {
+    }
+    ~OpenFile()
+    {
+        node->model->Closed();
+        Table& t = GetTable();
+        std::lock_guard<std::mutex> hold(t.lock);
+        --node->openFiles;
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    const std::shared_ptr<Node> node;
+};
+
 int Fail(int error)
 {
     errno = error;
@@ -63,13 +75,14 @@ int Fail(int error)
 
 } // namespace
 
-void AttachNode(const std::string& path, std::shared_ptr<DeviceModel> model)
+void AttachNode(const std::string& path, std::shared_ptr<DeviceModel> model, Opens opens)
 {
     Table& t = GetTable();
     std::lock_guard<std::mutex> hold(t.lock);
     auto node = std::make_shared<Node>();
     node->path = path;
     node->model = std::move(model);
+    node->opens = opens;
     t.nodes[path] = std::move(node);
     t.gone.erase(path);
     g_active.store(true, std::memory_order_release);
@@ -113,10 +126,22 @@ bool OpenNode(const char* path, int flags, int& result)
             return true;
         }
         node = it->second;
+        // The open is counted from here, so two racing opens of a
+        // single-open node cannot both pass.
+        if (node->opens == Opens::One && node->openFiles > 0) {
+            result = Fail(EBUSY);
+            return true;
+        }
+        ++node->openFiles;
     }
     const int fd = NewDescriptor(flags);
     if (fd < 0) {
-        result = -1;
+        const int error = errno;
+        {
+            std::lock_guard<std::mutex> hold(t.lock);
+            --node->openFiles;
+        }
+        result = Fail(error);
         return true;
     }
     // Nobody knows the number before open returns, so the model hears of
@@ -157,6 +182,34 @@ std::shared_ptr<OpenFile> TakeDescriptor(int fd)
 void ForgetDescriptor(int fd)
 {
     TakeDescriptor(fd);
+}
+
+bool CopyNode(int fd, int cmd, int minFd, int& result)
+{
+    if (!g_active.load(std::memory_order_acquire))
+        return false;
+    Table& t = GetTable();
+    // Held across the copy, so a close of the original meanwhile cannot end
+    // the open under the new number.
+    std::shared_ptr<OpenFile> file;
+    {
+        std::lock_guard<std::mutex> hold(t.lock);
+        auto it = t.descriptors.find(fd);
+        if (it == t.descriptors.end())
+            return false;
+        file = it->second;
+    }
+    result = CopyDescriptor(fd, cmd, minFd);
+    const int error = errno;
+    if (result >= 0) {
+        // A number still in the table was closed behind the stand-in's back;
+        // that open ends when `file` goes, outside the lock.
+        std::lock_guard<std::mutex> hold(t.lock);
+        std::swap(t.descriptors[result], file);
+    }
+    file.reset();
+    errno = error;
+    return true;
 }
 
 bool CloseNode(int fd, int& result)

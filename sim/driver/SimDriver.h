@@ -11,17 +11,18 @@
 // that links the stand-in directly needs nothing else.
 //
 // What is intercepted: open, open64, openat, openat64, __open_2, __open64_2,
-// close and ioctl, called through the dynamic linker (as any library does).
-// Nothing else is, and calls the C library makes internally (fopen) are not
-// seen either: a simulated node is meant to be used with open/ioctl/close
-// only. In particular:
-// - dup, dup2, dup3 and fcntl(F_DUPFD) give a plain copy of the eventfd: the
-//   driver requests on the copy fail with ENOTTY and the model hears nothing
-//   of it; fcntl's other commands work on the eventfd as on any descriptor.
+// close, ioctl, fcntl and fcntl64, called through the dynamic linker (as any
+// library does). Nothing else is, and calls the C library makes internally
+// (fopen) are not seen either: a simulated node is meant to be used with
+// open/ioctl/close and fcntl's copies only. In particular:
+// - dup, dup2 and dup3 give a plain copy of the eventfd: the driver requests
+//   on the copy fail with ENOTTY and the model hears nothing of it; fcntl's
+//   commands other than F_DUPFD and F_DUPFD_CLOEXEC work on the eventfd as on
+//   any descriptor.
 // - A simulated descriptor closed some other way (close_range, dup2 onto it)
-//   stays known until its number is handed out again by an open, which then
-//   passes through as usual; until that open, requests on the dead number
-//   still reach the model instead of failing with EBADF.
+//   stays known until its number is handed out again by an open or an fcntl
+//   copy, which then passes through as usual; until then, requests on the
+//   dead number still reach the model instead of failing with EBADF.
 //
 // How a simulated node behaves (errors as -1 with errno, as from the driver):
 // - open of an attached path gives a real descriptor of its own (an eventfd),
@@ -34,10 +35,18 @@
 //   then the model is called once with the chunk. Any other request number on
 //   the node is EINVAL (numbers compare on their low 32 bits, as in the
 //   kernel). After DetachNode every request is ENODEV.
+// - fcntl(fd, F_DUPFD or F_DUPFD_CLOEXEC, lowest) gives a copy that reaches
+//   the same open of the node, as a copy of a driver's file does: its
+//   requests go to the model, and the model hears no Opened() for it.
 // - close ends the descriptor at once; its number may be reused right away.
-//   The model hears Closed() when the descriptor is closed and no request on
-//   it is still running (a close from another thread during a request: when
-//   that request returns), as a driver's release follows the last request.
+//   The model hears Closed() when the last copy of an open is closed and no
+//   request on it is still running (a close from another thread during a
+//   request: when that request returns), as a driver's release follows the
+//   last close and the last request.
+// - A node attached with Opens::One serves one open at a time, as a driver
+//   that keeps one session per device: while an open is not yet released (a
+//   copy of it still open, or a request on it still running), another open
+//   fails with EBUSY.
 // - A descriptor that is not (or no longer) a simulated one behaves as usual:
 //   closing it twice is EBADF from the C library.
 //
@@ -85,11 +94,18 @@ public:
     virtual void Closed() { }
 };
 
+// How many opens of a node may be unreleased at once.
+enum class Opens {
+    Many, // any number
+    One,  // one; another open fails with EBUSY until its release
+};
+
 // Makes `path` (for example "/dev/qx_efex0") a simulated node served by
 // `model`. Each open of it gets a real descriptor of its own. Attaching a path
-// again replaces its model for later opens; descriptors already open keep the
-// model they were opened with.
-SIMDRV_API void AttachNode(const std::string& path, std::shared_ptr<DeviceModel> model);
+// again replaces its model (and its Opens) for later opens; descriptors
+// already open keep the model they were opened with.
+SIMDRV_API void AttachNode(
+    const std::string& path, std::shared_ptr<DeviceModel> model, Opens opens = Opens::Many);
 
 // Removes the node: later opens fail with ENOENT; requests on descriptors
 // still open fail with ENODEV until they are closed.

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 
 namespace {
@@ -29,6 +30,7 @@ enum LoadResult {
     kNoGetInterface = 8,
     kNoInterface = 9,
     kFailed = 10,
+    kGuidTakenWhileLoading = 11, // a load nested in GetInterface took the GUID
 };
 
 struct Plugin {
@@ -43,6 +45,9 @@ struct Hub {
     // Looked up by the caller's text as it is, without a copy.
     std::map<std::string, Plugin, std::less<>> byGuid;
     std::map<std::string, void*> libraries; // path -> dlopen handle
+    // Every GUID text a load was asked for, once: a plug-in may keep the text
+    // its GetInterface is given, so it lives as long as the process.
+    std::set<std::string, std::less<>> guidTexts;
 };
 
 // Never destroyed: plug-ins may still reach the center while the process
@@ -101,14 +106,16 @@ int Load(const PluginLoadInfo* info)
         return kPathEmpty;
     }
 
-    // Own copies: the plug-in gets a GUID text it may keep, and the caller's
-    // record is not touched.
-    char guid[sizeof info->szGuid];
-    std::memcpy(guid, info->szGuid, sizeof guid);
+    // Own copies, so the caller's record is not touched; the GUID text is
+    // the center's for the life of the process.
     const std::string path = info->szPath;
-
     Hub& hub = TheHub();
     const std::lock_guard<std::recursive_mutex> hold(hub.lock);
+    auto text = hub.guidTexts.find(info->szGuid);
+    if (text == hub.guidTexts.end())
+        text = hub.guidTexts.emplace(info->szGuid).first;
+    const char* const guid = text->c_str();
+
     const auto known = hub.byGuid.find(guid);
     if (known != hub.byGuid.end()) {
         if (known->second.path == path)
@@ -126,13 +133,22 @@ int Load(const PluginLoadInfo* info)
         PyrraDebug::DebugErr("pluginhub: %s does not export GetInterface\n", path.c_str());
         return kNoGetInterface;
     }
-    void* iface = getInterface(guid);
+    // The contract's type is void*; a plug-in only reads through it.
+    void* iface = getInterface(const_cast<char*>(guid));
     if (!iface) {
         PyrraDebug::DebugErr("pluginhub: %s gave no interface for %s\n", path.c_str(), guid);
         return kNoInterface;
     }
-    // A nested load may have claimed the GUID meanwhile; the first one stays.
-    hub.byGuid.emplace(guid, Plugin {path, iface});
+    // A load nested in GetInterface may have taken the GUID meanwhile: that
+    // one stays, and this load did not give the interface served under it.
+    const auto [served, added] = hub.byGuid.emplace(guid, Plugin {path, iface});
+    if (!added && served->second.iface != iface) {
+        PyrraDebug::DebugErr(
+            "pluginhub: plug-in %s was taken by %s while %s was loading; its interface is not "
+            "served\n",
+            guid, served->second.path.c_str(), path.c_str());
+        return kGuidTakenWhileLoading;
+    }
     return kLoaded;
 }
 

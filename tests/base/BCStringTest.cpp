@@ -5,8 +5,11 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -315,6 +318,20 @@ TEST(BCString, FormatSizesLargeConversions)
     EXPECT_EQ(Formatted("%.*e", 150, -1.5e-307), Printf("%.*e", 150, -1.5e-307));
 }
 
+TEST(BCString, FormatReadsNoFurtherThanAStringsPrecision)
+{
+    // Four characters without a terminator, right before an unreadable page.
+    const long page = sysconf(_SC_PAGESIZE);
+    auto* pages = static_cast<char*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
+    char* raw = pages + page - 4;
+    std::memcpy(raw, "abcd", 4);
+    EXPECT_EQ(Formatted("%.4s|%6.3s|%.*s", raw, raw, 2, raw), "abcd|   abc|ab");
+    munmap(pages, 2 * page);
+}
+
 TEST(BCString, FormatMayUseItsOwnText)
 {
     CBCString s("abc");
@@ -357,6 +374,12 @@ TEST(BCString, GetBufferGrowsToTheRequestedLength)
     CBCString none;
     none.GetBuffer(3)[0] = 'x';
     EXPECT_EQ(Text(none), "x");
+
+    // INT_MAX characters and the terminator do not fit an int size.
+    CaptureOutput err(stderr);
+    EXPECT_EQ(s.GetBuffer(INT_MAX), nullptr);
+    EXPECT_EQ(s.GetLength(), 20);
+    EXPECT_EQ(err.Text(), "CBCString::GetBuffer: 2147483647 characters cannot be held\n");
 }
 
 } // namespace

@@ -72,6 +72,23 @@ TEST_F(PluginHub, ServesEachGuidTheInterfaceOfItsFile)
     EXPECT_EQ(m_man->GetPluginInterface(reinterpret_cast<const char*>(&info)), a);
 }
 
+// Overwrites the stack where the frames of a finished call lay.
+__attribute__((noinline)) void ScribbleStack()
+{
+    volatile char junk[64 * 1024];
+    for (size_t i = 0; i < sizeof junk; ++i)
+        junk[i] = 'X';
+}
+
+TEST_F(PluginHub, APluginMayKeepTheGuidTextItWasGiven)
+{
+    ASSERT_EQ(Load("kept-guid", "testplug_a.dll"), 0);
+    ScribbleStack();
+    const TestPluginIf* iface = Get("kept-guid");
+    ASSERT_NE(iface, nullptr);
+    EXPECT_STREQ(iface->kept, "kept-guid");
+}
+
 TEST_F(PluginHub, OneFileServesTwoGuids)
 {
     ASSERT_EQ(Load("two-1", "testplug_a.dll"), 0);
@@ -267,6 +284,16 @@ TEST_F(PluginHub, APluginMayLoadAnotherWhileBeingLoaded)
     ASSERT_NE(inner, nullptr);
     EXPECT_STREQ(inner->name, "b");
     EXPECT_EQ(Get("nested-outer"), inner);
+
+    // A nested load that takes the outer load's own GUID keeps it.
+    CaptureOutput err(stderr);
+    EXPECT_NE(Load("nested-same", "testplug_nested.dll"), 0);
+    const TestPluginIf* served = Get("nested-same");
+    ASSERT_NE(served, nullptr);
+    EXPECT_STREQ(served->name, "b");
+    EXPECT_EQ(err.Text(),
+        "pluginhub: plug-in nested-same was taken by " + BinPath("testplug_b.dll") + " while "
+            + BinPath("testplug_nested.dll") + " was loading; its interface is not served\n");
 }
 
 } // namespace

@@ -28,6 +28,7 @@ VEMORA_EXPORT void* GetInterface(void* guid)
     TestPluginIf& iface = g_interfaces[slot];
     iface.name = TEST_PLUGIN_NAME;
     std::strncpy(iface.guid, static_cast<const char*>(guid), sizeof iface.guid - 1);
+    iface.kept = static_cast<const char*>(guid);
     iface.Calls = Calls;
     return &iface;
 }

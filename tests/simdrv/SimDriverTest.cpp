@@ -212,27 +212,55 @@ TEST_F(SimDriverTest, NumberClosedBehindTheStandInsBackIsForgottenWhenReused)
     EXPECT_EQ(model->closes.load(), 3);
 }
 
-TEST_F(SimDriverTest, DuplicatesAreNotSimulatedAndLeaveTheOriginalWorking)
+TEST_F(SimDriverTest, FcntlCopiesShareTheOpenAndDupCopiesAreNotSimulated)
 {
     const int fd = open(kPath, O_RDWR | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(fcntl(fd, F_GETFD), FD_CLOEXEC);
     EXPECT_EQ(fcntl(fd, F_GETFL) & O_ACCMODE, O_RDWR);
-    const int copies[] = {dup(fd), fcntl(fd, F_DUPFD_CLOEXEC, 0)};
     uint8_t buf[4] = {1, 2, 3, 4};
-    for (int copy : copies) {
-        ASSERT_GE(copy, 0);
-        errno = 0;
-        EXPECT_EQ(Request(copy, simdrv::kIocSend, 43, 4, buf), -1);
-        EXPECT_EQ(errno, ENOTTY);
-        EXPECT_EQ(close(copy), 0);
-    }
-    EXPECT_TRUE(model->sent.empty());
-    EXPECT_EQ(model->closes.load(), 0);
-    EXPECT_EQ(simdrv::OpenDescriptors(kPath), 1);
-    EXPECT_EQ(Request(fd, simdrv::kIocSend, 43, 4, buf), 0);
-    EXPECT_EQ(model->sent.size(), 4u);
+    const int plain = dup(fd);
+    ASSERT_GE(plain, 0);
+    errno = 0;
+    EXPECT_EQ(Request(plain, simdrv::kIocSend, 43, 4, buf), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(close(plain), 0);
+
+    const int copy = fcntl(fd, F_DUPFD, 10);
+    const int cloexec = fcntl(copy, F_DUPFD_CLOEXEC, 0);
+    ASSERT_GE(copy, 10);
+    ASSERT_GE(cloexec, 0);
+    EXPECT_EQ(fcntl(cloexec, F_GETFD), FD_CLOEXEC);
+    EXPECT_EQ(simdrv::OpenDescriptors(kPath), 3);
     EXPECT_EQ(close(fd), 0);
+    EXPECT_EQ(Request(copy, simdrv::kIocSend, 43, 4, buf), 0);
+    EXPECT_EQ(close(copy), 0);
+    EXPECT_EQ(Request(cloexec, simdrv::kIocSend, 43, 4, buf), 0);
+    EXPECT_EQ(model->sent.size(), 8u);
+    EXPECT_EQ(model->openFlags.size(), 1u);
+    EXPECT_EQ(model->closes.load(), 0);
+    EXPECT_EQ(close(cloexec), 0);
+    EXPECT_EQ(model->closes.load(), 1); // released with the last copy
+}
+
+TEST_F(SimDriverTest, SingleOpenNodeIsBusyUntilItsOpenIsReleased)
+{
+    simdrv::AttachNode(kPath, model, simdrv::Opens::One);
+    const int fd = open(kPath, O_RDWR);
+    ASSERT_GE(fd, 0);
+    errno = 0;
+    EXPECT_EQ(open(kPath, O_RDWR), -1);
+    EXPECT_EQ(errno, EBUSY);
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0); // a copy is no second open
+    ASSERT_GE(copy, 0);
+    EXPECT_EQ(close(fd), 0);
+    EXPECT_EQ(open(kPath, O_RDWR), -1);
+    EXPECT_EQ(close(copy), 0);
+    const int again = open(kPath, O_RDWR);
+    EXPECT_GE(again, 0);
+    EXPECT_EQ(close(again), 0);
+    EXPECT_EQ(model->openFlags.size(), 2u);
+    EXPECT_EQ(model->closes.load(), 2);
 }
 
 // A model that blocks must not stall requests on other descriptors.

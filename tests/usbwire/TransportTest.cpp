@@ -94,9 +94,10 @@ TEST(WireOpen, MissingNodeGives74TheOpenLineAndNoDevice)
 
 TEST(WireOpen, DescriptorZeroIsNeverHandedOutAsAHandle)
 {
+    // A node that serves one open at a time must see exactly one open.
     const char* node = "/dev/qx_efex_zero";
     auto model = std::make_shared<ScriptedModel>();
-    simdrv::AttachNode(node, model);
+    simdrv::AttachNode(node, model, simdrv::Opens::One);
     const int savedStdin = dup(0);
     close(0); // the node's descriptor would now be 0
     void* handle = nullptr;
@@ -108,8 +109,15 @@ TEST(WireOpen, DescriptorZeroIsNeverHandedOutAsAHandle)
     EXPECT_EQ(result, 0);
     EXPECT_NE(handle, nullptr);
     EXPECT_TRUE(zeroLeftFree);
+    EXPECT_EQ(model->openFlags, std::vector<int> {0x1002});
+    EXPECT_EQ(model->closes, 0);
     EXPECT_EQ(simdrv::OpenDescriptors(node), 1);
+    uint8_t data[2] = {5, 6};
+    unsigned count = 0;
+    EXPECT_EQ(Fex().Fex_Send(&handle, data, 2, count), 0);
+    EXPECT_EQ(model->SentData(), std::vector<uint8_t>(data, data + 2));
     EXPECT_EQ(Fex().Fex_Close(&handle), 0);
+    EXPECT_EQ(model->closes, 1);
     EXPECT_EQ(simdrv::OpenDescriptors(node), 0);
     simdrv::DetachNode(node);
 }
@@ -134,6 +142,26 @@ TEST(WireOpen, PathOf512CharactersIsRefusedNeverCut)
     EXPECT_EQ(Fex().Fex_Close(&handle), 0);
     simdrv::DetachNode(fits);
     simdrv::DetachNode(tooLong);
+}
+
+TEST(WireOpen, NullArgumentsAreRefusedWithTheirOwnReason)
+{
+    const char* node = "/dev/qx_efex_nullargs";
+    auto model = std::make_shared<ScriptedModel>();
+    simdrv::AttachNode(node, model);
+    void* handle = nullptr;
+    struct Case {
+        void** handle;
+        const char* path;
+    };
+    for (const Case& c : {Case {nullptr, node}, Case {&handle, nullptr}}) {
+        CaptureStderr();
+        EXPECT_EQ(Fex().Fex_Open(c.handle, const_cast<char*>(c.path)), 74);
+        EXPECT_EQ(GetCapturedStderr(), "open: Bad address\n");
+    }
+    EXPECT_EQ(handle, kNoDevice);
+    EXPECT_TRUE(model->openFlags.empty());
+    simdrv::DetachNode(node);
 }
 
 TEST_F(WireTest, NoDeviceHandlesAreRefusedByEveryOperationButQuery)
@@ -534,6 +562,29 @@ TEST_F(WireTest, CommandPassesInnerCodesOutward)
         "Fex_Recv error: Input/output error\n"
         "Fex_transmit_receive Error: eFexCore.cpp, 357\n"
         "Fex_command Error eFexCore.cpp 651\n");
+}
+
+TEST_F(WireTest, TransfersAndCommandsRefuseSuchLengthsBeforeAnythingGoesOut)
+{
+    uint8_t buf[16] = {};
+    CaptureStderr();
+    EXPECT_EQ(fex.Fex_transmit_receive(&handle, buf, 0x80000000u, 0x12), 200);
+    EXPECT_EQ(fex.Fex_transmit_receive(&handle, buf, 0xFFFFFFFFu, 0x11), 272);
+    auto down = Block(0x0101);
+    EXPECT_EQ(fex.Fex_command(&handle, down.data(), buf, 0x80000000u), 200);
+    auto message = Block(0x0204, 0x80000000u);
+    EXPECT_EQ(fex.Fex_command(&handle, message.data(), buf, 0x80000000u), 272);
+    const std::string send = "Fex_Send error: Invalid argument\n";
+    const std::string recv = "Fex_Recv error: Invalid argument\n";
+    const std::string transfer = "Fex_transmit_receive Error: eFexCore.cpp, 305\n";
+    const std::string command = "Fex_command Error eFexCore.cpp 395\n";
+    EXPECT_EQ(GetCapturedStderr(),
+        send + transfer + recv + transfer + send + transfer + command + recv + transfer + command);
+    EXPECT_TRUE(model->requests.empty());
+
+    // Without a data phase the length is never announced.
+    AnswerCommand(*model, Data::None);
+    EXPECT_EQ(fex.Fex_command(&handle, down.data(), nullptr, 0x80000000u), 0);
 }
 
 } // namespace

@@ -22,6 +22,11 @@ bool IsDeviceKind(unsigned kind)
     return kind == EFEX_DEV_FEL || kind == EFEX_DEV_FES;
 }
 
+uint8_t KindBit(unsigned kind)
+{
+    return static_cast<uint8_t>(1u << kind);
+}
+
 // The public stage operations pass the result on and add their own line when
 // it is a failure.
 int NoteFailure(int ret, const char* line)
@@ -92,6 +97,7 @@ int _dev_manager_open_efex_dev(tag_TOOL_THREAD_PARA* para, unsigned kind)
         PyrraDebug::DebugMsg("PANIC : dev_manager_open_fel_dev() : can not open fel dev\n");
         return -1;
     }
+    priv->kinds_open |= KindBit(kind);
     priv->dev_state = 1;
     return 0;
 }
@@ -126,7 +132,9 @@ int _dev_manager_close_efex_dev(tag_TOOL_THREAD_PARA* para, unsigned kind)
         return -1;
     }
     *field = nullptr;
-    priv->dev_state = 0;
+    // The other kind, if the manager opened it, stays open and closable.
+    priv->kinds_open &= static_cast<uint8_t>(~KindBit(kind));
+    priv->dev_state = priv->kinds_open != 0 ? 1 : 0;
     return 0;
 }
 

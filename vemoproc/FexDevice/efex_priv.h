@@ -26,8 +26,11 @@ constexpr unsigned DEVICE_PATH_SIZE = 512;
 
 struct tag_EFEX_PRIV_INFO {
     tag_EFEX_IF* efex_interf; // every device call of the record goes through it
-    uint8_t dev_state;        // 1 after an open through the manager, 0 after a close
-    void* fel_dev_handle;     // transport handle, 0 = none, -1 after a failed open
+    uint8_t dev_state;        // 1 while a kind opened through the manager is open, else 0
+    // Bit (1 << kind) for each kind opened through the manager and not closed
+    // since: closing one kind leaves the other open and closable.
+    uint8_t kinds_open;
+    void* fel_dev_handle; // transport handle, 0 = none, -1 after a failed open
     void* fes_dev_handle;
 };
 
