@@ -4,28 +4,19 @@
 // hides the host's; with the USB 2.0 high-speed profile it is what a test or
 // the demo sees (about 27 MB/s in 32 KiB chunks: 40 MB/s of bytes plus 125 us for each of a
 // command's three transfers).
-#include "EfexIf.h"
 #include "SimDevice.h"
+#include "UsbwireTable.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <dlfcn.h>
 #include <vector>
 
 namespace {
 
-tag_EFEX_IF* LoadTable()
-{
-    void* library = dlopen(USBWIRE_DLL, RTLD_NOW);
-    auto get = library ? reinterpret_cast<tag_EFEX_IF* (*)(void*)>(dlsym(library, "GetInterface"))
-                       : nullptr;
-    return get ? get(nullptr) : nullptr;
-}
-
 void FlashWrite(benchmark::State& state, simdev::LinkModel link)
 {
-    tag_EFEX_IF* fex = LoadTable();
+    tag_EFEX_IF* fex = UsbwireTable();
     if (!fex) {
         state.SkipWithError("usbwire.dll not loadable");
         return;

@@ -1,13 +1,12 @@
 // Host-side cost of one FEX command through usbwire.dll: the driver stand-in
 // answers every request at once, so what is measured is the transport plus
 // the request hand-over, without any USB time.
-#include "EfexIf.h"
 #include "SimDriver.h"
+#include "UsbwireTable.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <dlfcn.h>
 #include <memory>
 #include <vector>
 
@@ -35,19 +34,11 @@ public:
 
 constexpr const char* kNode = "/dev/qx_efex_bench";
 
-tag_EFEX_IF* LoadTable()
-{
-    void* library = dlopen(USBWIRE_DLL, RTLD_NOW);
-    auto get = library ? reinterpret_cast<tag_EFEX_IF* (*)(void*)>(dlsym(library, "GetInterface"))
-                       : nullptr;
-    return get ? get(nullptr) : nullptr;
-}
-
 // CMD_FES_TRANS of state.range(0) bytes, host to device (bits 4-5 of byte 13
 // = 1) or device to host (= 2).
 void FesTrans(benchmark::State& state, uint8_t direction)
 {
-    tag_EFEX_IF* fex = LoadTable();
+    tag_EFEX_IF* fex = UsbwireTable();
     if (!fex) {
         state.SkipWithError("usbwire.dll not loadable");
         return;

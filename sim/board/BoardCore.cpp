@@ -206,7 +206,7 @@ std::vector<std::string> BoardCore::Messages() const
     return messages_;
 }
 
-std::vector<Board::FesRun> BoardCore::FesRuns() const
+std::vector<FesRun> BoardCore::FesRuns() const
 {
     std::lock_guard<std::mutex> hold(lock_);
     return fes_runs_;

@@ -4,11 +4,11 @@
 // board tells the bus when it leaves (BoardHost).
 #pragma once
 
+#include "BoardTypes.h"
 #include "FlashStore.h"
-#include "SimDevice.h"
 #include "SimDriver.h"
 #include "SparseRam.h"
-#include "UeventText.h"
+#include "uevent/UeventText.h"
 
 #include <condition_variable>
 #include <functional>
@@ -70,7 +70,7 @@ public:
     std::vector<TransferRecord> Transfers() const;
     WireStats Stats() const;
     std::vector<std::string> Messages() const;
-    std::vector<Board::FesRun> FesRuns() const;
+    std::vector<FesRun> FesRuns() const;
 
 private:
     // Transfer layer (BoardWire.cpp).
@@ -153,7 +153,7 @@ private:
     std::vector<TransferRecord> transfers_;
     std::vector<std::string> messages_;
     size_t unread_ = 0; // first message CMD_FES_GET_MSG has not handed out
-    std::vector<Board::FesRun> fes_runs_;
+    std::vector<FesRun> fes_runs_;
     WireStats stats_;
 
     // Faults and their counters.

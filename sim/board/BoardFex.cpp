@@ -204,7 +204,7 @@ void BoardCore::RunDataOut(const std::vector<uint8_t>& data)
         FesTrans(true, data.data(), nullptr, static_cast<uint32_t>(data.size()));
         break;
     case kFesRun: {
-        Board::FesRun run {Le32(block_ + 4), block_[8], data};
+        FesRun run {Le32(block_ + 4), block_[8], data};
         fes_runs_.push_back(run);
         Note("fes: run at " + Hex(run.address) + " with run byte " + Hex(run.run_byte));
         if (run.run_byte & 1)

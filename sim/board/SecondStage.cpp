@@ -1,7 +1,7 @@
 #include "SecondStage.h"
 
+#include "BoardTypes.h"
 #include "Le.h"
-#include "SimDevice.h"
 
 #include <cstring>
 #include <zlib.h>

@@ -155,7 +155,7 @@ std::vector<std::string> Board::Messages() const
     return core_->Messages();
 }
 
-std::vector<Board::FesRun> Board::FesRuns() const
+std::vector<FesRun> Board::FesRuns() const
 {
     return core_->FesRuns();
 }

@@ -3,9 +3,10 @@
 // return in FES) on a thread of its own.
 #pragma once
 
-#include "BoardCore.h"
-#include "UeventRoute.h"
-#include "UeventText.h"
+#include "Bus.h"
+#include "board/BoardCore.h"
+#include "uevent/UeventRoute.h"
+#include "uevent/UeventText.h"
 
 #include <functional>
 #include <map>

@@ -1,6 +1,6 @@
 // VEMORA_SIM_* variables to bus and board options, for a process that meets
 // the simulated device without code of its own (see docs/simulated-device.md).
-#include "SimDevice.h"
+#include "EnvConfig.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // VEMORA_SIM_BOARDS is set, boards are plugged one after another once the
 // process listens for uevents. Progress goes to standard error, prefixed
 // "simdev: ".
-#include "BoardCore.h"
-#include "SimDevice.h"
-#include "UeventRoute.h"
+#include "EnvConfig.h"
+#include "board/BoardCore.h"
+#include "uevent/UeventRoute.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +38,8 @@ void RunScenario(EnvConfig config)
             Say("board " + std::to_string(n) + " not plugged: " + bus->Error());
             return;
         }
-        Say("board " + std::to_string(n) + " plugged in FEL at " + board->NodePath()
+        // Its first node: the host may have run it off the bus already.
+        Say("board " + std::to_string(n) + " plugged in FEL at " + board->NodeHistory().front()
             + (board->FlashPath().empty() ? "" : ", flash in " + board->FlashPath()));
         bool in_fes = false;
         while (!board->WaitGone(std::chrono::milliseconds(100))) {

@@ -1,6 +1,6 @@
 #include "UeventText.h"
 
-#include "SimDevice.h"
+#include "Uevent.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,14 +1,13 @@
 #include "ModulePath.h"
 
 #include "CaptureOutput.h"
+#include "Files.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -22,14 +21,6 @@ fs::path BinDir()
     return fs::path(self).parent_path();
 }
 
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 struct ProbeRun {
     std::string out;
     std::string err;
@@ -38,14 +29,6 @@ struct ProbeRun {
 // A scratch directory with the path probe copied into it.
 class ProbeDir : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/vemora-paths-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_root); }
-
     // Copies the probe to dir/fileName and runs it with args.
     ProbeRun Run(const fs::path& dir, const std::string& fileName, const std::string& args)
     {
@@ -71,7 +54,8 @@ protected:
         return dir;
     }
 
-    fs::path m_root;
+    ScratchDir m_scratch;
+    const fs::path m_root = m_scratch.path();
 };
 
 TEST_F(ProbeDir, PathsBesideTheProgram)

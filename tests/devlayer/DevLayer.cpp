@@ -1,7 +1,7 @@
 #include "DevLayer.h"
 
-#include "Pattern.h"
-#include "dev_manager.h"
+#include "FexDevice/dev_manager.h"
+#include "Files.h"
 
 #include <chrono>
 #include <cstring>
@@ -25,30 +25,8 @@ void* Library(const char* path)
 
 void* PluginSymbol(const char* name)
 {
-    static void* library = Library(VEMOPROC_PLG);
+    static void* library = Library(BinPath("VemoProc.Plg").c_str());
     return dlsym(library, name);
-}
-
-tag_EFEX_IF& Fex()
-{
-    using GetInterfaceFn = tag_EFEX_IF* (*)(void*);
-    static tag_EFEX_IF* table = [] {
-        void* library = Library(USBWIRE_DLL);
-        auto get = reinterpret_cast<GetInterfaceFn>(dlsym(library, "GetInterface"));
-        return get ? get(nullptr) : nullptr;
-    }();
-    if (table == nullptr) {
-        ADD_FAILURE() << "usbwire.dll has no GetInterface";
-        std::abort();
-    }
-    return *table;
-}
-
-std::vector<uint8_t> Pattern(size_t length, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(length);
-    FillPattern(bytes.data(), length, seed);
-    return bytes;
 }
 
 std::vector<simdev::CommandRecord> CommandsSince(const simdev::Board& board, size_t from)

@@ -3,10 +3,11 @@
 // usbwire.dll, against boards of the simulated device.
 #pragma once
 
-#include "EfexIf.h"
+#include "FexDevice/efex_priv.h"
+#include "FexDevice/fex_cmd.h"
+#include "Pattern.h"
 #include "SimDevice.h"
-#include "efex_priv.h"
-#include "fex_cmd.h"
+#include "UsbwireTable.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,6 @@
 #include <vector>
 
 void* PluginSymbol(const char* name);
-tag_EFEX_IF& Fex();
 
 // An export of VemoProc.Plg, typed after its declaration in the plug-in's
 // headers: PLG(cmd_fes_down)(...) calls the one in the loaded file.
@@ -31,13 +31,8 @@ template <typename Fn> Fn PluginFunction(const char* name)
 }
 #define PLG(fn) (PluginFunction<decltype(&fn)>(#fn))
 
-inline void* const kNoDevice = reinterpret_cast<void*>(intptr_t(-1));
 // A path no stand-in node and no file answers to.
 inline constexpr const char* kMissingNode = "/nonexistent-vemora-dir/qx_efex9";
-
-// Bytes that differ at every position of a transfer, so a chunk landing at
-// the wrong place shows.
-std::vector<uint8_t> Pattern(size_t length, uint32_t seed);
 
 // Device address carried in a pointer argument.
 inline unsigned char* DeviceAddr(uint32_t address)

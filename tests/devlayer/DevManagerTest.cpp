@@ -1,7 +1,7 @@
 // Raw and stage device handles: results, handle values, dev_state and logs.
 #include "CaptureOutput.h"
 #include "DevLayer.h"
-#include "dev_manager.h"
+#include "FexDevice/dev_manager.h"
 
 #include <cstring>
 

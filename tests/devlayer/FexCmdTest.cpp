@@ -2,7 +2,7 @@
 // simulated board received them.
 #include "CaptureOutput.h"
 #include "DevLayer.h"
-#include "dev_manager.h"
+#include "FexDevice/dev_manager.h"
 
 #include <cstring>
 

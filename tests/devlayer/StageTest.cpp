@@ -2,8 +2,8 @@
 // through KoraFexDevice, against boards of the simulated device.
 #include "CaptureOutput.h"
 #include "DevLayer.h"
-#include "KoraFexDevice.h"
-#include "stage/stage_buffer.h"
+#include "FexDevice/KoraFexDevice.h"
+#include "FexDevice/stage/stage_buffer.h"
 
 #include <cstring>
 #include <filesystem>

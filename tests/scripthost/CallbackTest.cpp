@@ -9,26 +9,24 @@
 #include <chrono>
 
 #include "PlgApi.h"
-#include "TestSupport.h"
+#include "ScriptHostSupport.h"
 
 namespace {
 
-class Callbacks : public ::testing::Test {
+class Callbacks : public LuaTest {
 protected:
     void SetUp() override
     {
         WindowDouble::Install();
-        L = NewLua();
+        LuaTest::SetUp();
         const PlgApi& api = Plg();
         lua_register(L, "ToolMsgCallBack", api.l_ToolMsgCallBack);
         lua_register(L, "ToolMessageBox", api.l_ToolMessageBox);
         lua_register(L, "ToolsSuspend", api.l_ToolsSuspend);
     }
-    void TearDown() override { lua_close(L); }
 
     // The manager's image object works in the directory current at set-up.
-    ScratchDir dir;
-    lua_State* L = nullptr;
+    WorkDir dir;
 };
 
 void ExpectCall(const WindowCall& call, WindowCall::Slot slot, unsigned int code, const char* text)
@@ -157,7 +155,7 @@ TEST_F(Callbacks, ToolsSuspendOutlastsSignals)
 // too long for the work-file paths fails the set-up.
 TEST(ProcessManager, InitVemoProcFailsOnAnOverlongDirectory)
 {
-    ScratchDir dir;
+    WorkDir dir;
     DeepDirectory(dir.path(), 250);
     CapturedLog log;
     EXPECT_EQ(147, Plg().InitVemoProc(nullptr, WindowDouble::Callbacks()));
@@ -197,7 +195,7 @@ TEST(CallbacksBeforeInit, ReachNothingAndAnswerNo)
     EXPECT_EQ(nullptr, msg(0x20, 0, "nobody listens"));
 
     // A failed set-up stores the callbacks but still gives nothing a way in.
-    ScratchDir dir;
+    WorkDir dir;
     DeepDirectory(dir.path(), 250);
     {
         CapturedLog quiet;

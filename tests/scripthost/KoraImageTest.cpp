@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "PlgApi.h"
-#include "TestSupport.h"
+#include "ScriptHostSupport.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ protected:
         ASSERT_EQ(0u, api.SetImagePath(obj.get(), image.c_str()));
     }
 
-    ScratchDir dir;
+    WorkDir dir;
     const PlgApi& api = Plg();
     ImageObject obj;
     std::string image;

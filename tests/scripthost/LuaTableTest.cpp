@@ -5,15 +5,15 @@
 #include <climits>
 
 #include "PlgApi.h"
-#include "TestSupport.h"
+#include "ScriptHostSupport.h"
 
 namespace {
 
-class LuaTable : public ::testing::Test {
+class LuaTable : public LuaTest {
 protected:
     void SetUp() override
     {
-        L = NewLua();
+        LuaTest::SetUp();
         ASSERT_EQ("", RunLua(L, R"(
             Writes = 0
             Plain = { 3.9, -3.9, "12", "twelve", 1e20, 0/0, true, n = 7, s = "text", f = 3.5 }
@@ -29,7 +29,7 @@ protected:
     void TearDown() override
     {
         EXPECT_EQ(top, lua_gettop(L)) << "the stack is left as it was found";
-        lua_close(L);
+        LuaTest::TearDown();
     }
 
     int ReadKey(const char* table, const char* key, int preset = -77)
@@ -57,7 +57,6 @@ protected:
         return out;
     }
 
-    lua_State* L = nullptr;
     int top = 0;
     // The class has no data; any storage serves as its object.
     LuaTable_OP& op = *reinterpret_cast<LuaTable_OP*>(&storage);

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "PlgApi.h"
-#include "TestSupport.h"
+#include "ScriptHostSupport.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ protected:
         return result;
     }
 
-    ScratchDir dir;
+    WorkDir dir;
     const PlgApi& api = Plg();
     ImageObject obj;
 };

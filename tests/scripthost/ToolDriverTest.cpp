@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "PlgApi.h"
-#include "TestSupport.h"
+#include "ScriptHostSupport.h"
 
 namespace {
 
@@ -44,14 +44,13 @@ _tag_TOOL_FESPARA FesRecord()
     return para;
 }
 
-class ToolDriver : public ::testing::Test {
+class ToolDriver : public LuaTest {
 protected:
     void SetUp() override
     {
         WindowDouble::Install();
-        L = NewLua();
+        LuaTest::SetUp();
     }
-    void TearDown() override { lua_close(L); }
 
     void Load(const char* script)
     {
@@ -81,8 +80,7 @@ protected:
     }
 
     // The manager's image object works in the directory current at set-up.
-    ScratchDir dir;
-    lua_State* L = nullptr;
+    WorkDir dir;
 };
 
 void ExpectCodes(const std::vector<Outcome>& out, unsigned int init, unsigned int exit,

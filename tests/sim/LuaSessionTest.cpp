@@ -1,25 +1,19 @@
 // The board driven from a real Lua 5.1 script through usbwire.dll and
 // scriptbase.dll, loaded with package.loadlib as tool scripts load them.
+#include "LuaTest.h"
 #include "SimSupport.h"
 
-#include <lua.hpp>
 #include <zlib.h>
 
 namespace {
 
-class LuaSession : public testing::Test {
+class LuaSession : public LuaTest {
 protected:
     void SetUp() override
     {
-        L = luaL_newstate();
-        luaL_openlibs(L);
-        lua_pushstring(L, USBWIRE_DLL);
-        lua_setglobal(L, "USBWIRE");
-        lua_pushstring(L, SCRIPTBASE_DLL);
-        lua_setglobal(L, "SCRIPTBASE");
+        LuaTest::SetUp();
         ASSERT_EQ(luaL_dofile(L, SIM_SCRIPTS "/board_session.lua"), 0) << lua_tostring(L, -1);
     }
-    void TearDown() override { lua_close(L); }
 
     // Calls a script function with string and number arguments; its first
     // result as a number, or the error text in `error`.
@@ -39,7 +33,6 @@ protected:
         return result;
     }
 
-    lua_State* L = nullptr;
     std::string error;
 };
 

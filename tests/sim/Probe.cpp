@@ -4,13 +4,12 @@
 // and, when more boards follow, to be taken away. Knows nothing of the
 // simulator, which must be preloaded. Prints one line per step; exits 0 when
 // every board came back in FES.
-#include "EfexIf.h"
+#include "UsbwireTable.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <linux/netlink.h>
 #include <poll.h>
 #include <string>
@@ -99,11 +98,10 @@ int main(int argc, char** argv)
     if (argc < 2 || argc > 3)
         return 2;
     const int boards = argc == 3 ? std::atoi(argv[2]) : 1;
-    void* library = dlopen(argv[1], RTLD_NOW);
-    if (!library)
+    tag_EFEX_IF* table = LoadUsbwireTable(argv[1]);
+    if (!table)
         return 2;
-    auto get = reinterpret_cast<tag_EFEX_IF* (*)(void*)>(dlsym(library, "GetInterface"));
-    tag_EFEX_IF& fex = *get(nullptr);
+    tag_EFEX_IF& fex = *table;
 
     const int fd = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
     sockaddr_nl address {};

@@ -1,25 +1,10 @@
 #include "SimSupport.h"
 
 #include <cstring>
-#include <dlfcn.h>
 #include <linux/netlink.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-tag_EFEX_IF& Fex()
-{
-    static tag_EFEX_IF* table = [] {
-        void* library = dlopen(USBWIRE_DLL, RTLD_NOW);
-        if (!library)
-            throw std::runtime_error(dlerror());
-        auto get = reinterpret_cast<tag_EFEX_IF* (*)(void*)>(dlsym(library, "GetInterface"));
-        if (!get)
-            throw std::runtime_error("usbwire.dll has no GetInterface");
-        return get(nullptr);
-    }();
-    return *table;
-}
 
 Listener::Listener()
 {

@@ -1,10 +1,10 @@
-// What the simulator's tests share: usbwire.dll as callers load it, a uevent
-// listener set up as the hot-plug monitor sets up its socket, and a host that
-// speaks FEX commands through the transport table.
+// What the simulator's tests share: a uevent listener set up as the hot-plug
+// monitor sets up its socket, and a host that speaks FEX commands through
+// usbwire.dll's table.
 #pragma once
 
-#include "EfexIf.h"
 #include "SimDevice.h"
+#include "UsbwireTable.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,6 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-
-tag_EFEX_IF& Fex();
 
 // socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT), SO_RCVBUF, bind to
 // group 1 with our process id: exactly the monitor's steps.

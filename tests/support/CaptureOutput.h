@@ -54,3 +54,34 @@ private:
     FILE* m_file;
     int m_saved = -1;
 };
+
+// Everything written to standard output and standard error between
+// construction and Take() (each stream on its own).
+class CapturedLog {
+public:
+    CapturedLog()
+        : m_outCapture(stdout)
+        , m_errCapture(stderr)
+    {
+    }
+    CapturedLog(const CapturedLog&) = delete;
+    CapturedLog& operator=(const CapturedLog&) = delete;
+    // Stops capturing; later calls do nothing.
+    void Take()
+    {
+        if (m_taken)
+            return;
+        m_taken = true;
+        m_out = m_outCapture.Text();
+        m_err = m_errCapture.Text();
+    }
+    const std::string& out() { return Take(), m_out; }
+    const std::string& err() { return Take(), m_err; }
+
+private:
+    CaptureOutput m_outCapture;
+    CaptureOutput m_errCapture;
+    bool m_taken = false;
+    std::string m_out;
+    std::string m_err;
+};

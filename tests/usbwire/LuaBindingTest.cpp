@@ -1,8 +1,7 @@
 // The script functions as tool scripts use them: usbwire.dll and
 // scriptbase.dll loaded with package.loadlib into a real Lua 5.1 state.
+#include "LuaTest.h"
 #include "Usbwire.h"
-
-#include <lua.hpp>
 
 #include <cstring>
 
@@ -11,37 +10,22 @@ namespace {
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
-class LuaBinding : public testing::Test {
+class LuaBinding : public LuaTest {
 protected:
     static constexpr const char* kNode = "/dev/qx_efex_lua";
 
     void SetUp() override
     {
         simdrv::AttachNode(kNode, model);
-        L = luaL_newstate();
-        luaL_openlibs(L);
-        lua_pushstring(L, USBWIRE_DLL);
-        lua_setglobal(L, "USBWIRE");
-        lua_pushstring(L, SCRIPTBASE_DLL);
-        lua_setglobal(L, "SCRIPTBASE");
+        LuaTest::SetUp();
         lua_pushstring(L, kNode);
         lua_setglobal(L, "NODE");
     }
     void TearDown() override
     {
-        lua_close(L);
+        LuaTest::TearDown();
         EXPECT_EQ(simdrv::OpenDescriptors(kNode), 0) << "a script left its handle open";
         simdrv::DetachNode(kNode);
-    }
-
-    // Runs a script chunk; returns its error text, empty when it ran through.
-    std::string Run(const char* script)
-    {
-        if (luaL_dostring(L, script) == 0)
-            return "";
-        std::string error = lua_tostring(L, -1);
-        lua_pop(L, 1);
-        return error;
     }
 
     void LoadLibraries()
@@ -52,7 +36,6 @@ protected:
     }
 
     std::shared_ptr<ScriptedModel> model = std::make_shared<ScriptedModel>();
-    lua_State* L = nullptr;
 };
 
 TEST_F(LuaBinding, RegistersTheSevenGlobalsReplacingOldOnes)

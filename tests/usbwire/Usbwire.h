@@ -1,21 +1,13 @@
-// usbwire.dll as its callers get it: loaded with dlopen, used through the
-// GetInterface table and the exports, on a simulated node of the stand-in.
+// usbwire.dll as its callers get it (UsbwireTable.h), on a simulated node of
+// the driver stand-in.
 #pragma once
 
-#include "EfexIf.h"
 #include "ScriptedModel.h"
+#include "UsbwireTable.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <memory>
-
-// The loaded library (never unloaded) and its exports.
-void* UsbwireLibrary();
-void* UsbwireSymbol(const char* name);
-tag_EFEX_IF& Fex();
-
-inline void* const kNoDevice = reinterpret_cast<void*>(intptr_t(-1));
 
 // Each test gets a fresh node with a scripted device, opened through the table.
 class WireTest : public testing::Test {

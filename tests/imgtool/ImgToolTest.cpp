@@ -76,7 +76,7 @@ void Reseal(std::string& bytes)
 }
 
 // True when nothing but the listed names lies in the folder.
-void ExpectOnly(const Scratch& dir, const std::vector<std::string>& names)
+void ExpectOnly(const ScratchDir& dir, const std::vector<std::string>& names)
 {
     EXPECT_EQ(names, dir.List()) << "a temporary or half-written file was left behind";
 }
@@ -86,14 +86,14 @@ protected:
     void SetUp() override
     {
         tools = "Tools = {}\n";
-        payload = Pattern(50000, 1);
-        boot = Pattern(300001, 2);
-        secure = Pattern(4096, 3);
-        WriteBytes(dir / "tools.lua", tools);
-        WriteBytes(dir / "stage2.bin", payload);
-        WriteBytes(dir / "boot.img", boot);
-        WriteBytes(dir / "secure.img", secure);
-        WriteBytes(dir / "image.txt",
+        payload = Pattern<std::string>(50000, 1);
+        boot = Pattern<std::string>(300001, 2);
+        secure = Pattern<std::string>(4096, 3);
+        WriteFile(dir / "tools.lua", tools);
+        WriteFile(dir / "stage2.bin", payload);
+        WriteFile(dir / "boot.img", boot);
+        WriteFile(dir / "secure.img", secure);
+        WriteFile(dir / "image.txt",
             "# sample\n"
             "version \"Board 2.1\"\n"
             "item UPFLYTLS xxxxxxxxxxxxxxxx tools.lua\n"
@@ -102,7 +102,7 @@ protected:
             "item PARTITON secure secure.img target=0x2000000 encrypt\n");
     }
 
-    Scratch dir;
+    ScratchDir dir;
     std::string tools, payload, boot, secure;
 };
 
@@ -112,7 +112,7 @@ TEST_F(ImgTool, PackListExtractRoundTrip)
     ToolResult r = RunImgTool({"pack", image, dir / "image.txt"});
     ASSERT_EQ(0, r.status) << r.err;
 
-    const std::string bytes = ReadBytes(image);
+    const std::string bytes = ReadFile(image);
     ASSERT_GE(bytes.size(), 128u);
     EXPECT_EQ("VMRIMAGE", bytes.substr(0, 8));
 
@@ -131,50 +131,50 @@ TEST_F(ImgTool, PackListExtractRoundTrip)
     EXPECT_EQ(0u, Field(bootLine, "offset") % 4096) << "item data is aligned";
 
     ASSERT_EQ(0, RunImgTool({"extract", image, "PARTITON", "boot", dir / "boot.out"}).status);
-    EXPECT_EQ(boot, ReadBytes(dir / "boot.out"));
+    EXPECT_EQ(boot, ReadFile(dir / "boot.out"));
     ASSERT_EQ(0, RunImgTool({"extract", image, "FES2BOOT", "secondstage", dir / "p.out"}).status);
-    EXPECT_EQ(payload, ReadBytes(dir / "p.out"));
+    EXPECT_EQ(payload, ReadFile(dir / "p.out"));
 
     // Encrypted in the image, plain again with --decrypt.
     ASSERT_EQ(0, RunImgTool({"extract", image, "PARTITON", "secure", dir / "enc.out"}).status);
-    const std::string stored = ReadBytes(dir / "enc.out");
+    const std::string stored = ReadFile(dir / "enc.out");
     EXPECT_EQ(secure.size(), stored.size());
     EXPECT_NE(secure, stored);
     EXPECT_EQ(Hex32(Crc(stored)), secureLine.substr(secureLine.find("crc=") + 4, 10));
     ASSERT_EQ(0,
         RunImgTool({"extract", image, "PARTITON", "secure", dir / "dec.out", "--decrypt"}).status);
-    EXPECT_EQ(secure, ReadBytes(dir / "dec.out"));
+    EXPECT_EQ(secure, ReadFile(dir / "dec.out"));
 }
 
 TEST_F(ImgTool, ExtractAllThenPackFolderGivesTheSameImage)
 {
     // A subtype with the manifest's comment sign survives the round trip.
-    WriteBytes(dir / "image.txt",
-        ReadBytes(dir / "image.txt") + "item PARTITON \"v#2\" tools.lua target=0x10\n");
+    WriteFile(dir / "image.txt",
+        ReadFile(dir / "image.txt") + "item PARTITON \"v#2\" tools.lua target=0x10\n");
     ASSERT_EQ(0, RunImgTool({"pack", dir / "a.img", dir / "image.txt"}).status);
     ToolResult r = RunImgTool({"extract", dir / "a.img", "--all", dir / "items"});
     ASSERT_EQ(0, r.status) << r.err;
-    EXPECT_EQ(boot, ReadBytes(dir / "items/PARTITON.boot"));
+    EXPECT_EQ(boot, ReadFile(dir / "items/PARTITON.boot"));
     r = RunImgTool({"pack", dir / "b.img", dir / "items"});
     ASSERT_EQ(0, r.status) << r.err;
-    EXPECT_EQ(ReadBytes(dir / "a.img"), ReadBytes(dir / "b.img"));
+    EXPECT_EQ(ReadFile(dir / "a.img"), ReadFile(dir / "b.img"));
 }
 
 TEST_F(ImgTool, FolderWithoutManifestTakesFilesByName)
 {
-    Scratch folder;
-    WriteBytes(folder / "UPFLYTLS.xxxxxxxxxxxxxxxx", tools);
-    WriteBytes(folder / "PARTITON.boot", boot);
+    ScratchDir folder;
+    WriteFile(folder / "UPFLYTLS.xxxxxxxxxxxxxxxx", tools);
+    WriteFile(folder / "PARTITON.boot", boot);
     ToolResult r = RunImgTool({"pack", dir / "f.img", folder.path()});
     ASSERT_EQ(0, r.status) << r.err;
     r = RunImgTool({"list", dir / "f.img"});
     EXPECT_LT(r.out.find("PARTITON boot"), r.out.find("UPFLYTLS xxxxxxxxxxxxxxxx")) << r.out;
 
-    WriteBytes(folder / "README", "not an item");
+    WriteFile(folder / "README", "not an item");
     r = RunImgTool({"pack", dir / "g.img", folder.path()});
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.err.find("<main type>.<subtype>")) << r.err;
-    EXPECT_FALSE(Exists(dir / "g.img"));
+    EXPECT_FALSE(FileExists(dir / "g.img"));
 }
 
 TEST_F(ImgTool, BadManifestsAreRefusedWithoutAnImage)
@@ -193,7 +193,7 @@ TEST_F(ImgTool, BadManifestsAreRefusedWithoutAnImage)
         {"item PARTITON \"boot\n", "unterminated quote"},
     };
     for (const Case& c : cases) {
-        WriteBytes(dir / "m.txt", c.manifest);
+        WriteFile(dir / "m.txt", c.manifest);
         const ToolResult r = RunImgTool({"pack", dir / "out.img", dir / "m.txt"});
         EXPECT_EQ(1, r.status) << c.manifest;
         EXPECT_NE(std::string::npos, r.err.find(c.message)) << c.manifest << " gave " << r.err;
@@ -205,7 +205,7 @@ TEST_F(ImgTool, BadManifestsAreRefusedWithoutAnImage)
 
 TEST_F(ImgTool, NumbersAreDecimalOrHex)
 {
-    WriteBytes(dir / "n.txt",
+    WriteFile(dir / "n.txt",
         "align 0x100\n"
         "item PARTITON boot boot.img target=0100 flags=0X12\n"
         "item PARTITON secure secure.img target=0x0100\n");
@@ -217,7 +217,7 @@ TEST_F(ImgTool, NumbersAreDecimalOrHex)
     EXPECT_EQ(0x100u, Field(ListLine(r.out, "PARTITON", "secure"), "target"));
     EXPECT_EQ(0u, Field(ListLine(r.out, "PARTITON", "secure"), "offset") % 256);
     for (const char* bad : {"target=0x", "target= 1", "target=1e3", "target=0x-1"}) {
-        WriteBytes(dir / "n.txt", std::string("item PARTITON boot boot.img ") + bad + "\n");
+        WriteFile(dir / "n.txt", std::string("item PARTITON boot boot.img ") + bad + "\n");
         r = RunImgTool({"pack", dir / "m.img", dir / "n.txt"});
         EXPECT_EQ(1, r.status) << bad;
         EXPECT_NE(std::string::npos, r.err.find("bad number")) << bad << ": " << r.err;
@@ -227,14 +227,14 @@ TEST_F(ImgTool, NumbersAreDecimalOrHex)
 TEST_F(ImgTool, FailedWriteKeepsTheOldImage)
 {
     ASSERT_EQ(0, RunImgTool({"pack", dir / "fw.img", dir / "image.txt"}).status);
-    const std::string before = ReadBytes(dir / "fw.img");
-    WriteBytes(dir / "big.img", Pattern(3 << 20, 9));
-    WriteBytes(dir / "big.txt", "item PARTITON big big.img\n");
+    const std::string before = ReadFile(dir / "fw.img");
+    WriteFile(dir / "big.img", Pattern<std::string>(3 << 20, 9));
+    WriteFile(dir / "big.txt", "item PARTITON big big.img\n");
 
     const ToolResult r = RunImgTool({"pack", dir / "fw.img", dir / "big.txt"}, 1 << 20);
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.err.find("cannot write")) << r.err;
-    EXPECT_EQ(before, ReadBytes(dir / "fw.img"));
+    EXPECT_EQ(before, ReadFile(dir / "fw.img"));
     ExpectOnly(dir,
         {"big.img", "big.txt", "boot.img", "fw.img", "image.txt", "secure.img", "stage2.bin",
             "tools.lua"});
@@ -244,7 +244,7 @@ TEST_F(ImgTool, DamagedImagesAreRefusedWithoutOutput)
 {
     const std::string image = dir / "fw.img";
     ASSERT_EQ(0, RunImgTool({"pack", image, dir / "image.txt"}).status);
-    const std::string good = ReadBytes(image);
+    const std::string good = ReadFile(image);
     const std::string listing = RunImgTool({"list", image}).out;
     const uint64_t bootAt = Field(ListLine(listing, "PARTITON", "boot"), "offset");
 
@@ -259,7 +259,7 @@ TEST_F(ImgTool, DamagedImagesAreRefusedWithoutOutput)
     std::string headerFlip = good;
     headerFlip[70] ^= 0x01;
     const Case cases[] = {
-        {Pattern(4096, 7), "not a Vemora image"},
+        {Pattern<std::string>(4096, 7), "not a Vemora image"},
         {"VMRI", "not a Vemora image"},
         {good.substr(0, good.size() - 1), "truncated image"},
         {itemFlip, "damaged item PARTITON/boot"},
@@ -267,12 +267,12 @@ TEST_F(ImgTool, DamagedImagesAreRefusedWithoutOutput)
         {headerFlip, "damaged header"},
     };
     for (const Case& c : cases) {
-        WriteBytes(dir / "bad.img", c.bytes);
+        WriteFile(dir / "bad.img", c.bytes);
         const ToolResult r
             = RunImgTool({"extract", dir / "bad.img", "PARTITON", "boot", dir / "boot.out"});
         EXPECT_EQ(1, r.status) << c.message;
         EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
-        EXPECT_FALSE(Exists(dir / "boot.out"));
+        EXPECT_FALSE(FileExists(dir / "boot.out"));
     }
     ToolResult r = RunImgTool({"extract", image, "PARTITON", "home", dir / "home.out"});
     EXPECT_EQ(1, r.status);
@@ -292,7 +292,7 @@ TEST_F(ImgTool, DamagedImagesAreRefusedWithoutOutput)
 TEST_F(ImgTool, HostileTablesAreRefusedAndNothingLandsOutside)
 {
     ASSERT_EQ(0, RunImgTool({"pack", dir / "fw.img", dir / "image.txt"}).status);
-    const std::string good = ReadBytes(dir / "fw.img");
+    const std::string good = ReadFile(dir / "fw.img");
     const std::string listing = RunImgTool({"list", dir / "fw.img"}).out;
     const uint64_t secureAt = Field(ListLine(listing, "PARTITON", "secure"), "offset");
     const size_t boot = 128 + 2 * 128; // third entry: PARTITON boot
@@ -347,14 +347,14 @@ TEST_F(ImgTool, HostileTablesAreRefusedAndNothingLandsOutside)
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        WriteBytes(dir / "bad.img", c.bytes);
+        WriteFile(dir / "bad.img", c.bytes);
         std::vector<std::string> args = {"extract", dir / "bad.img"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const ToolResult r = RunImgTool(args);
         EXPECT_EQ(1, r.status);
         EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
-        EXPECT_FALSE(Exists(dir / "escaped")) << "a file outside the target folder";
-        EXPECT_FALSE(Exists(dir / "secure.out"));
+        EXPECT_FALSE(FileExists(dir / "escaped")) << "a file outside the target folder";
+        EXPECT_FALSE(FileExists(dir / "secure.out"));
         EXPECT_EQ(std::vector<std::string> {}, ListFolder(dir / "items"))
             << "an item extracted from a refused image";
     }
@@ -365,14 +365,14 @@ TEST_F(ImgTool, HostileTablesAreRefusedAndNothingLandsOutside)
 TEST_F(ImgTool, ListingEscapesControlBytes)
 {
     ASSERT_EQ(0, RunImgTool({"pack", dir / "fw.img", dir / "image.txt"}).status);
-    std::string bytes = ReadBytes(dir / "fw.img");
+    std::string bytes = ReadFile(dir / "fw.img");
     bytes.replace(64, 8,
         std::string("v\x1b[2J\x07\x7f"
                     "1",
             8));                                                // firmware version
     bytes.replace(128 + 2 * 128, 4, std::string("P\x1b]0", 4)); // main type of the third item
     Reseal(bytes);
-    WriteBytes(dir / "ctl.img", bytes);
+    WriteFile(dir / "ctl.img", bytes);
 
     const ToolResult r = RunImgTool({"list", dir / "ctl.img"});
     ASSERT_EQ(0, r.status) << r.err;
@@ -394,10 +394,10 @@ TEST_F(ImgTool, SparseInputsKeepTheirHolesAndCrc)
         ASSERT_EQ(5, pwrite(fd, "MIDDL", 5, 1 << 20));
         close(fd);
     }
-    WriteBytes(dir / "s.txt", "item PARTITON data sparse.img\n");
+    WriteFile(dir / "s.txt", "item PARTITON data sparse.img\n");
     ASSERT_EQ(0, RunImgTool({"pack", dir / "s.img", dir / "s.txt"}).status);
     const std::string line = ListLine(RunImgTool({"list", dir / "s.img"}).out, "PARTITON", "data");
-    EXPECT_EQ(Hex32(Crc(ReadBytes(sparse))), line.substr(line.find("crc=") + 4, 10));
+    EXPECT_EQ(Hex32(Crc(ReadFile(sparse))), line.substr(line.find("crc=") + 4, 10));
 }
 
 TEST_F(ImgTool, ItemsBeyondFourGiB)
@@ -412,7 +412,7 @@ TEST_F(ImgTool, ItemsBeyondFourGiB)
         ASSERT_EQ(3, pwrite(fd, "END", 3, static_cast<off_t>(bigSize - 3)));
         close(fd);
     }
-    WriteBytes(dir / "b.txt",
+    WriteFile(dir / "b.txt",
         "item PARTITON big big.img target=0x300000000\n"
         "item UPFLYTLS xxxxxxxxxxxxxxxx tools.lua\n");
     ToolResult r = RunImgTool({"pack", dir / "b.img", dir / "b.txt"});
@@ -430,7 +430,7 @@ TEST_F(ImgTool, ItemsBeyondFourGiB)
     ASSERT_EQ(0,
         RunImgTool({"extract", dir / "b.img", "UPFLYTLS", "xxxxxxxxxxxxxxxx", dir / "t.out"})
             .status);
-    EXPECT_EQ(tools, ReadBytes(dir / "t.out"));
+    EXPECT_EQ(tools, ReadFile(dir / "t.out"));
     r = RunImgTool({"extract", dir / "b.img", "PARTITON", "big", dir / "big.out"});
     ASSERT_EQ(0, r.status) << r.err;
     const int fd = open((dir / "big.out").c_str(), O_RDONLY);

@@ -20,8 +20,9 @@
 
 #include "FexDevice/stage/stage_buffer.h"
 #include "PlgApi.h"
+#include "ScriptHostSupport.h"
 #include "SimDevice.h"
-#include "TestSupport.h"
+#include "UsbwireTable.h"
 
 namespace {
 
@@ -49,19 +50,6 @@ uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at)
 {
     return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16
         | static_cast<uint32_t>(bytes[at + 3]) << 24;
-}
-
-// usbwire.dll's transport table, as the plug-in center hands it to the controller.
-tag_EFEX_IF* Efex()
-{
-    static tag_EFEX_IF* table = [] {
-        void* library = dlopen((std::string(VEMORA_BIN_DIR) + "/usbwire.dll").c_str(), RTLD_NOW);
-        using GetInterfaceFn = tag_EFEX_IF* (*)(void*);
-        auto get
-            = library ? reinterpret_cast<GetInterfaceFn>(dlsym(library, "GetInterface")) : nullptr;
-        return get ? get(nullptr) : nullptr;
-    }();
-    return table;
 }
 
 // Runs on the script's thread at every progress report, before the window
@@ -116,13 +104,13 @@ protected:
         auto get = reinterpret_cast<PrivateDataFn>(dlsym(api.handle, "GetFelPrivateData"));
         auto set = reinterpret_cast<PrivateDataFn>(dlsym(api.handle, "SetFelPrivateData"));
         ASSERT_TRUE(get && set) << "VemoProc.Plg exports the private-data functions";
-        ASSERT_NE(nullptr, Efex()) << "usbwire.dll's GetInterface";
+        ASSERT_NE(nullptr, UsbwireTable()) << "usbwire.dll's GetInterface";
         const std::string node = board->NodePath();
         tag_PRIVATE_DATA block {};
-        ASSERT_EQ(0, get(Efex(), node.c_str(), &block, sizeof block));
+        ASSERT_EQ(0, get(UsbwireTable(), node.c_str(), &block, sizeof block));
         ASSERT_EQ(0xCCCCCCCCu, block.id) << "a fresh board";
         block.id = 0;
-        ASSERT_EQ(0, set(Efex(), node.c_str(), &block, sizeof block));
+        ASSERT_EQ(0, set(UsbwireTable(), node.c_str(), &block, sizeof block));
         ASSERT_EQ(0u, Le32(board->PrivateData(), 0)) << "taken";
     }
 
@@ -233,7 +221,7 @@ protected:
         return found;
     }
 
-    ScratchDir dir;
+    WorkDir dir;
     const PlgApi& api = Plg();
     ImageObject image;
     std::unique_ptr<simdev::Bus> bus;

@@ -2,13 +2,13 @@
 // and extract (child's peak memory from wait4), and imgdec_fun.lua's
 // Img_DownItemToLocal in a Lua state as the program runs it. Memory must stay
 // bounded by the chunk size, not grow with the item.
-#include <benchmark/benchmark.h>
+#include "Files.h"
+#include "LuaTest.h"
 
-#include <lua.hpp>
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <fcntl.h>
-#include <filesystem>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,38 +19,32 @@ namespace {
 constexpr size_t kItemSize = 64u << 20;
 constexpr long kMemoryLimitKiB = 32 * 1024;
 
-struct Files {
-    std::string dir;
-    std::string data;
-    std::string manifest;
-    std::string image;
+// The 64 MiB item and its manifest, made once in a scratch folder that goes
+// when the program ends.
+struct BenchFiles {
+    BenchFiles();
+    ScratchDir dir;
+    std::string data = dir / "part.bin";
+    std::string manifest = dir / "m.txt";
+    std::string image = dir / "bench.img";
 };
 
-bool g_made = false;
-
-const Files& Inputs()
+BenchFiles::BenchFiles()
 {
-    static const Files files = [] {
-        g_made = true;
-        Files f;
-        char pattern[] = "/tmp/bench_imagetools.XXXXXX";
-        f.dir = mkdtemp(pattern);
-        f.data = f.dir + "/part.bin";
-        f.manifest = f.dir + "/m.txt";
-        f.image = f.dir + "/bench.img";
-        FILE* out = std::fopen(f.data.c_str(), "wb");
-        std::string block(1 << 20, '\0');
-        for (size_t i = 0; i < kItemSize / block.size(); ++i) {
-            for (size_t k = 0; k < block.size(); k += 64)
-                block[k] = static_cast<char>(i + k);
-            std::fwrite(block.data(), 1, block.size(), out);
-        }
-        std::fclose(out);
-        out = std::fopen(f.manifest.c_str(), "w");
-        std::fprintf(out, "item PARTITON bench part.bin\n");
-        std::fclose(out);
-        return f;
-    }();
+    FILE* out = std::fopen(data.c_str(), "wb");
+    std::string block(1 << 20, '\0');
+    for (size_t i = 0; i < kItemSize / block.size(); ++i) {
+        for (size_t k = 0; k < block.size(); k += 64)
+            block[k] = static_cast<char>(i + k);
+        std::fwrite(block.data(), 1, block.size(), out);
+    }
+    std::fclose(out);
+    WriteFile(manifest, "item PARTITON bench part.bin\n");
+}
+
+const BenchFiles& Inputs()
+{
+    static const BenchFiles files;
     return files;
 }
 
@@ -86,7 +80,7 @@ void Finish(benchmark::State& state, long peakKiB)
 
 void BM_ImgtoolPack(benchmark::State& state)
 {
-    const Files& f = Inputs();
+    const BenchFiles& f = Inputs();
     long peak = 0;
     for (auto _ : state) {
         peak = RunTool({"pack", f.image, f.manifest});
@@ -101,14 +95,14 @@ BENCHMARK(BM_ImgtoolPack)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ImgtoolExtract(benchmark::State& state)
 {
-    const Files& f = Inputs();
+    const BenchFiles& f = Inputs();
     if (RunTool({"pack", f.image, f.manifest}) < 0) {
         state.SkipWithError("pack failed");
         return;
     }
     long peak = 0;
     for (auto _ : state) {
-        peak = RunTool({"extract", f.image, "PARTITON", "bench", f.dir + "/out.bin"});
+        peak = RunTool({"extract", f.image, "PARTITON", "bench", f.dir / "out.bin"});
         if (peak < 0) {
             state.SkipWithError("extract failed");
             return;
@@ -120,13 +114,12 @@ BENCHMARK(BM_ImgtoolExtract)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ImgdecDownItemToLocal(benchmark::State& state)
 {
-    const Files& f = Inputs();
+    const BenchFiles& f = Inputs();
     if (RunTool({"pack", f.image, f.manifest}) < 0) {
         state.SkipWithError("pack failed");
         return;
     }
-    lua_State* L = luaL_newstate();
-    luaL_openlibs(L);
+    lua_State* L = NewLua();
     // calc_crc32 logs every chunk; keep the report readable.
     const int saved = dup(1);
     const int null = open("/dev/null", O_WRONLY);
@@ -144,7 +137,7 @@ void BM_ImgdecDownItemToLocal(benchmark::State& state)
         lua_pushstring(L, f.image.c_str());
         lua_pushstring(L, "PARTITON");
         lua_pushstring(L, "bench");
-        lua_pushstring(L, (f.dir + "/lua.bin").c_str());
+        lua_pushstring(L, (f.dir / "lua.bin").c_str());
         ok = lua_pcall(L, 4, 0, 0) == 0;
     }
     std::fflush(stdout);
@@ -171,7 +164,5 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (g_made)
-        std::filesystem::remove_all(Inputs().dir);
     return 0;
 }

@@ -1,77 +1,13 @@
-#include "TestSupport.h"
+#include "ScriptHostSupport.h"
 
 #include "PlgApi.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
-
-ScratchDir::ScratchDir()
-    : m_oldCwd(fs::current_path())
-{
-    char pattern[] = "/tmp/scripthost-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) {
-        // Working on in the current directory (build/bin) could delete
-        // files there: stop instead.
-        std::perror("ScratchDir: mkdtemp");
-        std::abort();
-    }
-    m_path = made;
-    fs::current_path(m_path);
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ignored;
-    fs::current_path(m_oldCwd, ignored);
-    if (!m_path.empty())
-        fs::remove_all(m_path, ignored);
-}
-
-CapturedLog::CapturedLog()
-    : m_outCapture(stdout)
-    , m_errCapture(stderr)
-{
-}
-
-void CapturedLog::Take()
-{
-    if (m_taken)
-        return;
-    m_taken = true;
-    m_out = m_outCapture.Text();
-    m_err = m_errCapture.Text();
-}
-
-void WriteFile(const std::string& path, const std::string& data)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << data;
-    ASSERT_TRUE(file.good()) << path;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream data;
-    data << file.rdbuf();
-    return data.str();
-}
-
-bool FileExists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 std::string DeepDirectory(const std::string& base, size_t length)
 {
@@ -158,31 +94,4 @@ void WindowDouble::Install(const VemoCallbackFun& callbacks)
     ASSERT_EQ(0, Plg().InitVemoProc(&windowHandle, callbacks));
     calls.clear();
     answer = 0;
-}
-
-lua_State* NewLua()
-{
-    lua_State* L = luaL_newstate();
-    luaL_openlibs(L);
-    return L;
-}
-
-std::string RunLua(lua_State* L, const std::string& chunk)
-{
-    if (luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, 0, 0) != 0) {
-        std::string error = lua_tostring(L, -1);
-        lua_pop(L, 1);
-        return error;
-    }
-    return "";
-}
-
-std::string GlobalText(lua_State* L, const char* name)
-{
-    lua_getglobal(L, "tostring");
-    lua_getglobal(L, name);
-    lua_call(L, 1, 1);
-    std::string text = lua_tostring(L, -1);
-    lua_pop(L, 1);
-    return text == "nil" ? "" : text;
 }
