@@ -48,7 +48,16 @@ int init_hotplug_sock()
         return -1;
     }
     EnlargeReceiveBuffer(fd);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    int bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (bound != 0 && errno == EADDRINUSE) {
+        // Another netlink socket of this process holds the port of our
+        // process id (the kernel gives it to the first one that binds
+        // without asking for a port): let the kernel choose one.
+        PyrraDebug::DebugMsg("hotplug: port %u taken, the kernel chooses one\n", address.nl_pid);
+        address.nl_pid = 0;
+        bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    if (bound != 0) {
         perror("bind");
         close(fd);
         return -1;
