@@ -110,8 +110,15 @@ SessionHost& SessionHost::Get()
 
 void SessionHost::Start()
 {
-    if (m_fn)
+    if (m_fn) {
+        // Again in a new working directory: the manager takes it as its
+        // module directory; the monitor is not started twice.
+        const VemoCallbackFun callbacks {
+            OnBegin, OnProcess, OnError, OnWarning, OnOver, OnTip, nullptr, OnQuestion};
+        ASSERT_EQ(0, m_fn->InitVemoProc(nullptr, callbacks));
+        ASSERT_EQ(0, m_fn->DeviceMsgLoop(nullptr));
         return;
+    }
     void* hub = dlopen(BinPath("pluginhub.dll").c_str(), RTLD_NOW);
     ASSERT_TRUE(hub) << dlerror();
     auto getMan = reinterpret_cast<PFN_GetPluginMan>(dlsym(hub, "GetPluginMan"));

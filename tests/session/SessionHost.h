@@ -34,6 +34,7 @@ public:
     // current directory must hold imgdec_fun.lua and scriptbase.dll: it is
     // the plug-in's module directory.
     void Start();
+    bool Started() const { return m_fn != nullptr; }
     const VemoProcFunc& Fn() const { return *m_fn; }
     // LoadFWFile; the path is also what pfnBurnBegin(1) loads again.
     int Load(const std::string& image);
