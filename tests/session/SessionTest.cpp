@@ -346,6 +346,21 @@ TEST_F(Session, BoardPulledWhileFlashingFailsAndTheNextIsFlashed)
     EXPECT_TRUE(FlashHoldsSample(next->ReadFlash(0, next->FlashSize())));
 }
 
+// A FES entry that fails in a way the tool driver does not report itself
+// (here: a result that is not a boolean) still reaches the host.
+TEST_F(Session, EveryFailedFesEntryReachesTheHost)
+{
+    const std::string tools = dir / "nil.lua";
+    WriteFile(tools,
+        "dofile(\"" + SampleSrc("tools.lua")
+            + "\")\nfunction Tools.entry_fes_thread(args) return nil end\n");
+    ASSERT_EQ(0, host.Load(PackImage(dir.path(), "nil.img", SampleManifest(tools))));
+    auto board = Plug();
+    ASSERT_TRUE(FesEnded(1));
+    EXPECT_EQ(290u, Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[0].tip.result);
+    EXPECT_EQ(1u, Errors("Tools.entry_fes_thread failed with code 290"));
+}
+
 // While a board's script runs (here: waits for an answer), the image is not
 // loaded and no new FEL board is taken; once it has ended both work again.
 TEST_F(Session, RunningScriptKeepsItsStateAgainstLoadsAndNewBoards)
