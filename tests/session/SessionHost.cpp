@@ -59,27 +59,10 @@ int OnBegin(void*, unsigned int armTimeout, void*)
     return 0;
 }
 
-int OnProcess(void*, unsigned int percent, const char* text)
+// Progress, error, warning and end: recorded.
+template <HostCall::Slot slot> int OnReport(void*, unsigned int code, const char* text)
 {
-    Add(HostCall::Process, percent, text);
-    return 0;
-}
-
-int OnError(void*, unsigned int code, const char* text)
-{
-    Add(HostCall::Error, code, text);
-    return 0;
-}
-
-int OnWarning(void*, unsigned int code, const char* text)
-{
-    Add(HostCall::Warning, code, text);
-    return 0;
-}
-
-int OnOver(void*, unsigned int code, const char* text)
-{
-    Add(HostCall::Over, code, text);
+    Add(slot, code, text);
     return 0;
 }
 
@@ -111,10 +94,11 @@ SessionHost& SessionHost::Get()
 void SessionHost::Start()
 {
     if (m_fn) {
-        // Again in a new working directory: the manager takes it as its
-        // module directory; the monitor is not started twice.
-        const VemoCallbackFun callbacks {
-            OnBegin, OnProcess, OnError, OnWarning, OnOver, OnTip, nullptr, OnQuestion};
+        // Also again in a new working directory, which the manager takes as
+        // its module directory; the monitor is not started twice.
+        const VemoCallbackFun callbacks {OnBegin, OnReport<HostCall::Process>,
+            OnReport<HostCall::Error>, OnReport<HostCall::Warning>, OnReport<HostCall::Over>, OnTip,
+            nullptr, OnQuestion};
         ASSERT_EQ(0, m_fn->InitVemoProc(nullptr, callbacks));
         ASSERT_EQ(0, m_fn->DeviceMsgLoop(nullptr));
         return;
@@ -130,11 +114,8 @@ void SessionHost::Start()
     ASSERT_EQ(0, man->LoadPlugin(&info));
     g_fn = static_cast<const VemoProcFunc*>(man->GetPluginInterface(VEMOPROC_GUID));
     ASSERT_TRUE(g_fn);
-    const VemoCallbackFun callbacks {
-        OnBegin, OnProcess, OnError, OnWarning, OnOver, OnTip, nullptr, OnQuestion};
-    ASSERT_EQ(0, g_fn->InitVemoProc(nullptr, callbacks));
-    ASSERT_EQ(0, g_fn->DeviceMsgLoop(nullptr));
     m_fn = g_fn;
+    Start();
 }
 
 int SessionHost::Load(const std::string& image)

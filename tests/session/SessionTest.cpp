@@ -91,8 +91,8 @@ protected:
 
     std::shared_ptr<simdev::Board> Plug(simdev::BoardOptions options = {})
     {
-        options.flash_size = 33ull << 20; // just room for the partitions
-        options.flash_dir = dir.path();
+        options.flash_size = 33ull << 20;                // just room for the partitions
+        options.flash_file = simdev::FlashFile::Unnamed; // nothing left in the folder
         auto board = bus.Plug(options);
         EXPECT_TRUE(board) << bus.Error();
         return board;
@@ -231,14 +231,33 @@ TEST_F(Session, BoardPluggedBeforeAnImageRunsOnceReplugged)
     EXPECT_EQ(1u, Of(HostCall::Over).size());
 }
 
-TEST_F(Session, TakenBoardInFelIsRefusedAndNotWritten)
+// FEL boards refused before anything is written to them: one already
+// taken, and any board while the image-access script fails (no Lua state).
+TEST_F(Session, FelArrivalsRefusedBeforeTheBoardIsWritten)
 {
-    simdev::BoardOptions options;
-    options.private_data = PrivateBlock(PRIVATE_ID_TAKEN, 0);
-    auto board = Plug(options);
-    ASSERT_TRUE(ErrorSaid("PnpFelIn Error!"));
-    EXPECT_EQ(options.private_data, board->PrivateData());
-    EXPECT_TRUE(Of(HostCall::Tip).empty()) << "no FEL thread";
+    for (bool broken : {false, true}) {
+        SCOPED_TRACE(broken ? "no Lua state" : "taken board");
+        const size_t from = host.Mark();
+        simdev::BoardOptions options;
+        if (broken)
+            WriteFile(dir / "imgdec_fun.lua", "error('broken image-access script')\n");
+        else
+            options.private_data = PrivateBlock(PRIVATE_ID_TAKEN, 0);
+        CaptureOutput err(stderr);
+        auto board = Plug(options);
+        const bool refused = host.WaitForCall(from, HostCall::Error);
+        const std::string log = err.Text();
+        ASSERT_TRUE(refused);
+        EXPECT_EQ("PnpFelIn Error!", host.Since(from, HostCall::Error)[0].text);
+        EXPECT_EQ(broken ? PrivateBlock(PRIVATE_ID_FRESH, 0) : options.private_data,
+            board->PrivateData());
+        EXPECT_TRUE(host.Since(from, HostCall::Tip).empty()) << "no FEL thread";
+        EXPECT_NE(std::string::npos,
+            log.find(broken ? "PnpFelIn GetLuaInstant failed: no script state\n"
+                            : "GetFelPrivateData Failed id = 0\n"))
+            << log;
+        bus.Unplug(*board);
+    }
 }
 
 // A board already flashed comes in FES: nothing is started and the window is
@@ -269,47 +288,76 @@ TEST_F(Session, FlashedBoardInFesStartsNothing)
     }
 }
 
-TEST_F(Session, FailedFelEntryArmsNoWait)
-{
-    std::string stage = ReadFile(SampleGen("secondstage.bin"));
-    stage[20] ^= 0x01; // the board refuses to run it
-    WriteFile(dir / "stage.bin", stage);
-    const std::string image = PackImage(dir.path(), "bad.img",
-        "item UPFLYTLS xxxxxxxxxxxxxxxx \"" + SampleSrc("tools.lua")
-            + "\"\nitem FES2BOOT secondstage \"" + (dir / "stage.bin") + "\" target=0x4A000000\n");
-    ASSERT_EQ(0, host.Load(image));
-    auto board = Plug();
-    ASSERT_TRUE(host.WaitForCall(mark, HostCall::Tip, VEMO_TIP_FEL_ENDED));
-    EXPECT_EQ(227u, Of(HostCall::Tip, VEMO_TIP_FEL_ENDED)[0].tip.result);
-    EXPECT_TRUE(ErrorSaid("FelThreadEntry g_Tools_if->Fel2Fes Error!!!!"));
-    std::this_thread::sleep_for(kWait + 200ms);
-    EXPECT_EQ(0u, Errors("Wait for Fes Device Timeout...")) << "no wait was armed";
-}
-
 int g_alarms = 0;
 void CountAlarm(int)
 {
     ++g_alarms;
 }
 
-// The wait is timed without signals: a host's own SIGALRM handler stays, and
-// the time-out is reported once, the wait's length after the FEL thread ended.
-TEST_F(Session, BoardThatNeverReturnsTimesOutOnceWithoutSignals)
+// The wait for FES, timed without signals (a host's own SIGALRM handler
+// stays and never runs): armed only after a FEL half that ended well,
+// reported once, the wait's length after the FEL thread ended; a late board
+// is still flashed after pfnBurnBegin(null, 0, null), without a reload.
+TEST_F(Session, WaitForFesRunsOutOnceWithoutSignals)
 {
     struct sigaction mine { };
     mine.sa_handler = CountAlarm;
     ASSERT_EQ(0, sigaction(SIGALRM, &mine, nullptr));
-    simdev::BoardOptions options;
-    options.returns_in_fes = false;
-    auto board = Plug(options);
-    ASSERT_TRUE(ErrorSaid("Wait for Fes Device Timeout..."));
-    std::this_thread::sleep_for(kWait + 200ms);
-    EXPECT_EQ(1u, Errors("Wait for Fes Device Timeout..."));
-    const auto felEnded = Of(HostCall::Tip, VEMO_TIP_FEL_ENDED);
-    ASSERT_EQ(1u, felEnded.size());
-    const auto timeout = Of(HostCall::Error)[0].at - felEnded[0].at;
-    EXPECT_GE(timeout, kWait);
-    EXPECT_LT(timeout, kWait + 300ms);
+    std::string stage = ReadFile(SampleGen("secondstage.bin"));
+    stage[20] ^= 0x01; // the board refuses to run it
+    WriteFile(dir / "stage.bin", stage);
+    const std::string refused = PackImage(dir.path(), "bad.img",
+        "item UPFLYTLS xxxxxxxxxxxxxxxx \"" + SampleSrc("tools.lua")
+            + "\"\nitem FES2BOOT secondstage \"" + (dir / "stage.bin") + "\" target=0x4A000000\n");
+    struct Case {
+        const char* what;
+        std::string image;
+        bool returns;
+        std::chrono::milliseconds delay;
+        unsigned int felResult;
+        size_t timeouts;
+        size_t flashed;
+    };
+    const Case cases[] = {
+        {"entry_fel2fes fails", refused, true, 200ms, 227, 0, 0},
+        {"never returns", sample, false, 200ms, 0, 1, 0},
+        {"returns late", sample, true, kWait + 600ms, 0, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(0, host.Load(c.image));
+        const size_t from = host.Mark();
+        simdev::BoardOptions options;
+        options.returns_in_fes = c.returns;
+        options.fes_delay = c.delay;
+        auto board = Plug(options);
+        ASSERT_TRUE(host.WaitForCall(from, HostCall::Tip, VEMO_TIP_FEL_ENDED));
+        const int reloads = host.Reloads();
+        std::this_thread::sleep_for(kWait + 300ms);
+        if (c.flashed) {
+            ASSERT_TRUE(host.WaitForCall(from, HostCall::Over));
+        }
+        const auto felEnded = host.Since(from, HostCall::Tip, VEMO_TIP_FEL_ENDED);
+        EXPECT_EQ(c.felResult, felEnded[0].tip.result);
+        std::vector<HostCall> timeouts;
+        for (const HostCall& e : host.Since(from, HostCall::Error)) {
+            if (e.text == "Wait for Fes Device Timeout...")
+                timeouts.push_back(e);
+        }
+        ASSERT_EQ(c.timeouts, timeouts.size());
+        if (!timeouts.empty()) {
+            EXPECT_GE(timeouts[0].at - felEnded[0].at, kWait);
+            EXPECT_LT(timeouts[0].at - felEnded[0].at, kWait + 300ms);
+        }
+        if (c.felResult != 0) {
+            EXPECT_EQ("FelThreadEntry g_Tools_if->Fel2Fes Error!!!!",
+                host.Since(from, HostCall::Error).back().text);
+        }
+        EXPECT_EQ(c.flashed, host.Since(from, HostCall::Over).size());
+        EXPECT_EQ(c.flashed, host.Since(from, HostCall::Begin, 0).size());
+        EXPECT_EQ(reloads, host.Reloads()) << "no reload for a late board";
+        bus.Unplug(*board);
+    }
     struct sigaction now { };
     sigaction(SIGALRM, nullptr, &now);
     EXPECT_EQ(CountAlarm, now.sa_handler);
@@ -317,48 +365,50 @@ TEST_F(Session, BoardThatNeverReturnsTimesOutOnceWithoutSignals)
     EXPECT_EQ(0, g_alarms);
 }
 
-TEST_F(Session, LateBoardIsFlashedAfterABeginWithoutReload)
-{
-    simdev::BoardOptions options;
-    options.fes_delay = 1800ms;
-    auto board = Plug(options);
-    ASSERT_TRUE(ErrorSaid("Wait for Fes Device Timeout..."));
-    const int reloads = host.Reloads();
-    ASSERT_TRUE(FesEnded(1));
-    EXPECT_EQ(1u, Of(HostCall::Begin, 0).size());
-    EXPECT_EQ(reloads, host.Reloads()) << "the window does not reload for a late board";
-    EXPECT_EQ(0u, Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[0].tip.result);
-    EXPECT_TRUE(FlashHoldsSample(board->ReadFlash(0, board->FlashSize())));
-}
-
-TEST_F(Session, BoardPulledWhileFlashingFailsAndTheNextIsFlashed)
-{
-    simdev::BoardOptions options;
-    options.faults = {simdev::Fault(simdev::Fault::Unplug, 40, simdev::Stage::Fes)};
-    auto pulled = Plug(options);
-    ASSERT_TRUE(FesEnded(1));
-    EXPECT_NE(0u, Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[0].tip.result);
-    EXPECT_FALSE(Of(HostCall::Error).empty()) << "the host hears of it";
-    EXPECT_TRUE(Of(HostCall::Over).empty());
-    auto next = Plug();
-    ASSERT_TRUE(FesEnded(2));
-    EXPECT_EQ(0u, Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[1].tip.result);
-    EXPECT_TRUE(FlashHoldsSample(next->ReadFlash(0, next->FlashSize())));
-}
-
-// A FES entry that fails in a way the tool driver does not report itself
-// (here: a result that is not a boolean) still reaches the host.
-TEST_F(Session, EveryFailedFesEntryReachesTheHost)
+// FES runs that fail reach the host as errors (also a failure the tool
+// driver does not report itself: a result that is not a boolean); the next
+// board is flashed.
+TEST_F(Session, FailedFesRunsReachTheHostAndTheNextBoardIsFlashed)
 {
     const std::string tools = dir / "nil.lua";
     WriteFile(tools,
         "dofile(\"" + SampleSrc("tools.lua")
             + "\")\nfunction Tools.entry_fes_thread(args) return nil end\n");
-    ASSERT_EQ(0, host.Load(PackImage(dir.path(), "nil.img", SampleManifest(tools))));
-    auto board = Plug();
-    ASSERT_TRUE(FesEnded(1));
-    EXPECT_EQ(290u, Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[0].tip.result);
-    EXPECT_EQ(1u, Errors("Tools.entry_fes_thread failed with code 290"));
+    const std::string nilResult = PackImage(dir.path(), "nil.img", SampleManifest(tools));
+    simdev::BoardOptions pulled;
+    pulled.faults = {simdev::Fault(simdev::Fault::Unplug, 40, simdev::Stage::Fes)};
+    struct Case {
+        std::string image;
+        simdev::BoardOptions options;
+        std::string error; // "" for the script's own text
+    };
+    const Case cases[] = {
+        {sample, pulled, ""},
+        {nilResult, {}, "Tools.entry_fes_thread failed with code 290"},
+        {sample, {}, ""},
+    };
+    for (size_t n = 0; n < 3; ++n) {
+        SCOPED_TRACE(n);
+        const Case& c = cases[n];
+        ASSERT_EQ(0, host.Load(c.image));
+        const size_t from = host.Mark();
+        auto board = Plug(c.options);
+        ASSERT_TRUE(FesEnded(n + 1));
+        const unsigned int result = Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[n].tip.result;
+        const auto errors = host.Since(from, HostCall::Error);
+        if (n < 2) {
+            EXPECT_NE(0u, result);
+            ASSERT_FALSE(errors.empty());
+            if (!c.error.empty()) {
+                EXPECT_EQ(c.error, errors.back().text);
+            }
+        } else {
+            EXPECT_EQ(0u, result);
+            EXPECT_TRUE(errors.empty());
+            EXPECT_TRUE(FlashHoldsSample(board->ReadFlash(0, board->FlashSize())));
+        }
+        bus.Unplug(*board);
+    }
 }
 
 // While a board's script runs (here: waits for an answer), the image is not
@@ -406,17 +456,6 @@ TEST_F(Session, BoardBackInFesAfterTheImageWasLoadedAgainIsSentBackToFel)
     EXPECT_TRUE(Of(HostCall::Tip, VEMO_TIP_FES_STARTED).empty());
     EXPECT_EQ(0u, Errors("PnpFesIn Error!"));
     EXPECT_EQ(PRIVATE_ID_TAKEN, Le32(board->PrivateData(), 0));
-}
-
-TEST_F(Session, NoScriptStateFailsTheFelArrivalBeforeTheBoardIsTouched)
-{
-    WriteFile(dir / "imgdec_fun.lua", "error('broken image-access script')\n");
-    CaptureOutput err(stderr);
-    auto board = Plug();
-    ASSERT_TRUE(ErrorSaid("PnpFelIn Error!"));
-    EXPECT_NE(std::string::npos, err.Text().find("PnpFelIn GetLuaInstant failed: no script state"));
-    EXPECT_EQ(PRIVATE_ID_FRESH, Le32(board->PrivateData(), 0));
-    EXPECT_TRUE(board->Commands().size() <= 2) << "a stage query at most";
 }
 
 TEST_F(Session, TableExportsAndLoads)
@@ -563,7 +602,7 @@ TEST(KernelSession, InsideItsOwnNetworkNamespace)
     ASSERT_EQ(0, host.Load(BinPath("sample.img")));
     simdev::BoardOptions board;
     board.flash_size = 33ull << 20;
-    board.flash_dir = dir.path();
+    board.flash_file = simdev::FlashFile::Unnamed;
     auto plugged = bus.Plug(board);
     ASSERT_TRUE(plugged);
     ASSERT_TRUE(host.WaitForCall(0, HostCall::Tip, VEMO_TIP_FES_ENDED, 20s));
