@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include <linux/netlink.h>
 #include <sys/socket.h>
@@ -86,10 +87,13 @@ int DeviceDetechThread(VemoProcMan* man)
                 "not taken\n");
             continue;
         }
-        if (got > 0)
-            SplitEvent(buffer, static_cast<size_t>(got), lines);
-        else
-            lines.clear();
+        lines.clear();
+        try {
+            if (got > 0)
+                SplitEvent(buffer, static_cast<size_t>(got), lines);
+        } catch (const std::bad_alloc&) {
+            lines.clear(); // out of memory: read as an event without lines
+        }
         GetDevDetchInfo(lines, &record);
 
         char path[HOTPLUG_PATH_SIZE] = {};
