@@ -114,6 +114,10 @@ bool OpenNode(const char* path, int flags, int& result)
         }
         node = it->second;
     }
+    if (const int refused = node->model->Admit(flags)) {
+        result = Fail(refused > 0 ? refused : EACCES);
+        return true;
+    }
     const int fd = NewDescriptor(flags);
     if (fd < 0) {
         result = -1;
