@@ -112,7 +112,8 @@ std::string Boards::Reason(const Board& board) const
     if (!board.errors.empty()) {
         std::string reason = board.errors.front();
         if (board.errors.size() > 1)
-            reason += " (and " + std::to_string(board.errors.size() - 1) + " more)";
+            reason += ", and " + std::to_string(board.errors.size() - 1)
+                + (board.errors.size() == 2 ? " more error" : " more errors");
         return reason;
     }
     if (board.fesEndSeen && board.fesResult != 0)

@@ -32,6 +32,14 @@ constexpr std::chrono::milliseconds kProbeDelay {300};
 // How fresh the node must be to be the one the failed query was about.
 constexpr std::chrono::milliseconds kProbeRecent {10000};
 
+// The session's parts. Never destroyed: the plug-in's threads reach them
+// until the process ends.
+Console* g_pConsole = nullptr;
+Boards* g_pBoards = nullptr;
+Questions* g_pQuestions = nullptr;
+RunnerContext* g_pContext = nullptr;
+NodeWatch* g_pWatch = nullptr;
+
 const char kRulesFile[] = "60-vemora.rules";
 const char kRulesGroup[] = "plugdev";
 
@@ -145,12 +153,10 @@ int RunBoards(const Options& options)
         return CannotStart(log, "cannot load the process plug-in " + folder + "VemoProc.Plg");
     }
 
-    // Never destroyed: the plug-in's threads reach them until the process
-    // ends.
-    auto* console = new Console(!options.plain && isatty(1), log);
-    auto* boards = new Boards(*console, imageBytes, options.count);
-    auto* questions = new Questions(*console, *boards, options.answer, isatty(0));
-    auto* context = new RunnerContext;
+    auto* console = g_pConsole = new Console(!options.plain && isatty(1), log);
+    auto* boards = g_pBoards = new Boards(*console, imageBytes, options.count);
+    auto* questions = g_pQuestions = new Questions(*console, *boards, options.answer, isatty(0));
+    auto* context = g_pContext = new RunnerContext;
     context->proc = proc;
     context->image = image;
     context->boards = boards;
@@ -168,7 +174,7 @@ int RunBoards(const Options& options)
                 + ")");
     }
     proc->DeviceMsgLoop(context);
-    auto* watch = new NodeWatch;
+    auto* watch = g_pWatch = new NodeWatch;
     if (!watch->Start(error))
         console->Line("note: no uevent listener of its own (" + error
             + "): a board refused for lack of permission cannot be told apart");
