@@ -128,7 +128,12 @@ int VemoProcMan::LoadFWFile(const char* path)
 
 int VemoProcMan::BurnFWFile()
 {
-    if (!m_szImagePath[0]) {
+    bool noImage;
+    {
+        std::lock_guard<std::mutex> load(m_loadLock);
+        noImage = !m_szImagePath[0];
+    }
+    if (noImage) {
         OnBurnError(m_hWnd, kNoImageCode, " ");
         return VEMOPROC_NO_IMAGE;
     }

@@ -1,5 +1,9 @@
 #include "FesWaitTimer.h"
 
+#include <system_error>
+
+#include "PyrraDebug.h"
+
 FesWaitTimer::FesWaitTimer(Expiry onExpiry)
     : m_onExpiry(onExpiry)
 {
@@ -17,8 +21,16 @@ void FesWaitTimer::Arm(std::chrono::milliseconds after)
         return;
     m_deadline = std::chrono::steady_clock::now() + after;
     m_armed = true;
-    if (!m_thread.joinable())
-        m_thread = std::thread(&FesWaitTimer::Run, this);
+    if (!m_thread.joinable()) {
+        try {
+            m_thread = std::thread(&FesWaitTimer::Run, this);
+        } catch (const std::system_error& error) {
+            m_armed = false;
+            PyrraDebug::DebugErr(
+                "FesWaitTimer: no timer thread (%s); the wait is not timed\n", error.what());
+            return;
+        }
+    }
     m_wake.notify_all();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include <linux/netlink.h>
 #include <sys/socket.h>
@@ -48,7 +49,16 @@ int init_hotplug_sock()
         return -1;
     }
     EnlargeReceiveBuffer(fd);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    int bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (bound != 0 && errno == EADDRINUSE) {
+        // Another netlink socket of this process holds the port of our
+        // process id (the kernel gives it to the first one that binds
+        // without asking for a port): let the kernel choose one.
+        PyrraDebug::DebugMsg("hotplug: port %u taken, the kernel chooses one\n", address.nl_pid);
+        address.nl_pid = 0;
+        bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    if (bound != 0) {
         perror("bind");
         close(fd);
         return -1;
@@ -77,10 +87,13 @@ int DeviceDetechThread(VemoProcMan* man)
                 "not taken\n");
             continue;
         }
-        if (got > 0)
-            SplitEvent(buffer, static_cast<size_t>(got), lines);
-        else
-            lines.clear();
+        lines.clear();
+        try {
+            if (got > 0)
+                SplitEvent(buffer, static_cast<size_t>(got), lines);
+        } catch (const std::bad_alloc&) {
+            lines.clear(); // out of memory: read as an event without lines
+        }
         GetDevDetchInfo(lines, &record);
 
         char path[HOTPLUG_PATH_SIZE] = {};

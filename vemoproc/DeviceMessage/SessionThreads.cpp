@@ -60,10 +60,11 @@ void* KoraDeviceMessage::FelThreadEntry(void* arg)
             }
         }
     }
+    std::free(param);
+    // Out of the state: a host told of the end may load an image at once.
+    self->ThreadEnded();
     ReportMilestone(VEMO_TIP_FEL_ENDED, 0, result, fel->felDevName);
     std::free(fel);
-    std::free(param);
-    self->ThreadEnded();
     return ExitValue(result);
 }
 
@@ -131,9 +132,9 @@ void* KoraDeviceMessage::ToolThreadEntry(void* arg)
         std::snprintf(text, sizeof text, "Tools.entry_fes_thread failed with code %u", result);
         ReportBurnError(text);
     }
-    ReportMilestone(VEMO_TIP_FES_ENDED, fes->DeviceId, result, fes->fesDevName);
-    std::free(fes);
     std::free(param);
     self->ThreadEnded();
+    ReportMilestone(VEMO_TIP_FES_ENDED, fes->DeviceId, result, fes->fesDevName);
+    std::free(fes);
     return ExitValue(result);
 }
