@@ -149,9 +149,7 @@ void Boards::End(Board& board)
 {
     if (board.phase == Phase::Ended)
         return;
-    // A refused arrival leaves the bar of the run in flight where it is.
-    if (&board == InFlight())
-        m_console.EndBar();
+    m_console.EndBar(board.number);
     board.phase = Phase::Ended;
     board.ended = Clock::now();
     m_console.Line(Summary(board));
@@ -185,14 +183,20 @@ bool Boards::RunBegins(unsigned int armTimeout)
     }
     if (!armTimeout) {
         // Its FES half follows (FesHalfBegins) and is told there.
-        m_console.Line("a board came back in FES after its time-out");
+        const Board* late = Latest();
+        m_console.Line((late && late->timedOut ? "board " + std::to_string(late->number)
+                                               : std::string("a board"))
+            + " came back in FES after its time-out");
         return true;
     }
-    if (Board* board = InFlight()) {
-        board->errors.push_back(board->phase == Phase::Wait
+    // A board in its FES half has ended its script already (the plug-in
+    // takes no FEL board before); its end milestone may still be on its way.
+    Board* earlier = InFlight();
+    if (earlier && earlier->phase != Phase::Fes) {
+        earlier->errors.push_back(earlier->phase == Phase::Wait
                 ? "another board arrived in FEL before this one came back in FES"
                 : "another board's run began while this one was still going");
-        End(*board);
+        End(*earlier);
         if (m_bEnding) {
             m_console.Line("a board arrived while the runner is ending: left untouched");
             return false;
@@ -326,15 +330,27 @@ void Boards::FesHalfBegins(int deviceId)
             + ", flashing");
 }
 
-void Boards::FesHalfEnded(uint32_t result)
+void Boards::FesHalfEnded(int deviceId, uint32_t result)
 {
     const std::lock_guard<std::mutex> hold(m_lock);
-    Board* board = InFlight();
-    if (!board || board->phase != Phase::Fes)
-        return;
-    board->fesEndSeen = true;
-    board->fesResult = result;
-    End(*board);
+    // By its DeviceId: the next board's run may have begun meanwhile.
+    for (Board& board : m_boards) {
+        if (board.phase == Phase::Fes && board.deviceId == deviceId) {
+            board.fesEndSeen = true;
+            board.fesResult = result;
+            End(board);
+            return;
+        }
+    }
+}
+
+Boards::Board* Boards::Unended()
+{
+    for (auto board = m_boards.rbegin(); board != m_boards.rend(); ++board) {
+        if (board->phase != Phase::Ended)
+            return &*board;
+    }
+    return nullptr;
 }
 
 std::string Boards::Asker()
@@ -347,7 +363,7 @@ std::string Boards::Asker()
 bool Boards::Done()
 {
     const std::lock_guard<std::mutex> hold(m_lock);
-    return m_bEnding && !InFlight();
+    return m_bEnding && !Unended();
 }
 
 void Boards::Interrupt()
@@ -355,7 +371,7 @@ void Boards::Interrupt()
     const std::lock_guard<std::mutex> hold(m_lock);
     m_bEnding = true;
     m_bInterrupted = true;
-    const Board* board = InFlight();
+    const Board* board = Unended();
     if (!board) {
         m_console.Line("interrupted: ending");
         return;

@@ -37,7 +37,7 @@ public:
     // The plug-in's milestones (pfnUpdateTipInfo).
     void FelHalfEnded(uint32_t result);
     void FesHalfBegins(int deviceId);
-    void FesHalfEnded(uint32_t result);
+    void FesHalfEnded(int deviceId, uint32_t result);
 
     // "board 3", or "a board" outside a run: who asks a question.
     std::string Asker();
@@ -85,6 +85,8 @@ private:
     Board* InFlight();
     // The board whose run began last; null before the first.
     Board* Latest();
+    // The last board whose run has not ended, whichever it is.
+    Board* Unended();
     // run: its run begins (else it is an arrival that was not taken).
     Board& NewBoard(Phase phase, bool run);
     void End(Board& board);

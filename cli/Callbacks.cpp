@@ -65,7 +65,7 @@ int UpdateTipInfo(void*, unsigned int code, void* data)
         g_pContext->boards->FesHalfBegins(run->DeviceId);
         break;
     case VEMO_TIP_FES_ENDED:
-        g_pContext->boards->FesHalfEnded(run->result);
+        g_pContext->boards->FesHalfEnded(run->DeviceId, run->result);
         break;
     default:
         break;

@@ -209,9 +209,11 @@ void Console::Redraw(const ProgressView& view)
     DrawBar();
 }
 
-void Console::EndBar()
+void Console::EndBar(int board)
 {
     const std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_bBarActive || m_bar.board != board)
+        return;
     if (m_bBarShown)
         Write(m_nOut, "\n");
     m_bBarShown = false;
@@ -310,5 +312,5 @@ void Console::Stop()
     if (m_nErrPipe >= 0)
         dup2(m_nErr, 2);
     m_pump.join();
-    EndBar();
+    EndBar(m_bar.board);
 }

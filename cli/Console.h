@@ -38,8 +38,9 @@ public:
     void Progress(const ProgressView& view);
     // Draws the bar again with new figures; nothing is logged.
     void Redraw(const ProgressView& view);
-    // The run is over: its bar stays as last drawn, later output goes below.
-    void EndBar();
+    // The run of `board` is over: its bar stays as last drawn, later output
+    // goes below. Another board's bar is left as it is.
+    void EndBar(int board);
     // A question on the terminal: the bar is put aside and the prompt shown
     // without a line end; the bar comes back with the next Line or Progress.
     void Prompt(const std::string& text);
