@@ -177,10 +177,7 @@ void Console::Line(const std::string& text)
         std::fflush(stdout);
         return;
     }
-    m_bPrompting = false;
-    ClearBar();
-    Write(m_nOut, text + "\n");
-    DrawBar();
+    Above(m_nOut, text + "\n");
 }
 
 void Console::Progress(const ProgressView& view)
@@ -193,7 +190,6 @@ void Console::Progress(const ProgressView& view)
         std::fflush(stdout);
         return;
     }
-    m_bPrompting = false;
     m_bar = view;
     m_bBarActive = true;
     DrawBar();
@@ -231,21 +227,37 @@ void Console::Prompt(const std::string& text)
     }
     ClearBar();
     m_bPrompting = true;
+    m_prompt = text;
     Write(m_nOut, text);
 }
 
-void Console::Answered(const std::string& text)
+void Console::PromptDone(bool lineEnded)
 {
     const std::lock_guard<std::mutex> hold(m_lock);
-    LogLine(text);
+    if (!lineEnded)
+        Write(m_nOut, "\n");
+    m_bPrompting = false;
+    m_prompt.clear();
+    DrawBar();
+}
+
+void Console::Above(int fd, const std::string& text)
+{
+    if (m_bPrompting)
+        Write(m_nOut, kClearLine);
+    else
+        ClearBar();
+    Write(fd, text);
+    if (m_bPrompting)
+        Write(m_nOut, m_prompt);
+    else
+        DrawBar();
 }
 
 void Console::PassThrough(int fd, const std::string& text)
 {
     const std::lock_guard<std::mutex> hold(m_lock);
-    ClearBar();
-    Write(fd, text);
-    DrawBar();
+    Above(fd, text);
 }
 
 void Console::Pump()

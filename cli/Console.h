@@ -42,10 +42,11 @@ public:
     // goes below. Another board's bar is left as it is.
     void EndBar(int board);
     // A question on the terminal: the bar is put aside and the prompt shown
-    // without a line end; the bar comes back with the next Line or Progress.
+    // without a line end (and again below any line printed meanwhile) until
+    // PromptDone.
     void Prompt(const std::string& text);
-    // What the user typed in answer to a prompt, for the log.
-    void Answered(const std::string& text);
+    // lineEnded: the user's answer ended the prompt's line.
+    void PromptDone(bool lineEnded);
 
     // Hands the process's standard output and error back to the terminal and
     // waits until everything printed before has been shown.
@@ -57,6 +58,8 @@ public:
 private:
     void Pump();
     void PassThrough(int fd, const std::string& text);
+    // Writes text to fd above the bar or the prompt, which stay below it.
+    void Above(int fd, const std::string& text);
     void LogLine(const std::string& text);
     void DrawBar();
     void ClearBar();
@@ -73,6 +76,7 @@ private:
     bool m_bBarShown = false;
     bool m_bBarActive = false;
     bool m_bPrompting = false;
+    std::string m_prompt;
     ProgressView m_bar;
 };
 

@@ -17,9 +17,9 @@ constexpr int kReceiveBuffer = 1 << 20;
 constexpr size_t kDatagramMax = 8192;
 const char kNodeMark[] = "qx_efex";
 
-} // namespace
-
-bool NodeWatch::ParseEvent(const char* data, size_t length, std::string& node, char& action)
+// One uevent datagram of `length` bytes: the node path of a board's node that
+// was added ('+') or removed ('-'); false for any other event.
+bool ParseEvent(const char* data, size_t length, std::string& node, char& action)
 {
     std::string name;
     std::string verb;
@@ -42,6 +42,8 @@ bool NodeWatch::ParseEvent(const char* data, size_t length, std::string& node, c
     action = verb == "add" ? '+' : '-';
     return true;
 }
+
+} // namespace
 
 bool NodeWatch::Start(std::string& error)
 {

@@ -24,11 +24,6 @@ public:
     // empty when there is none.
     std::string NewestNode(std::chrono::milliseconds recent);
 
-    // Interprets one uevent datagram of `length` bytes: the node path of a
-    // board's node that was added ('+') or removed ('-'); false for any
-    // other event.
-    static bool ParseEvent(const char* data, size_t length, std::string& node, char& action);
-
 private:
     void Listen();
 

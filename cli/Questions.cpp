@@ -67,13 +67,11 @@ Answer Questions::ReadAnswer(const std::string& prompt)
     const int interruptions = Interruptions();
     m_console.Prompt(prompt);
     std::string line;
-    for (;;) {
-        if (Interruptions() != interruptions)
-            return Answer::Cancel;
+    while (Interruptions() == interruptions) {
         pollfd input {0, POLLIN, 0};
         const int ready = poll(&input, 1, kPollMs);
         if (ready < 0 && errno != EINTR)
-            return Answer::Cancel;
+            break;
         if (ready <= 0)
             continue;
         char chunk[256];
@@ -81,17 +79,22 @@ Answer Questions::ReadAnswer(const std::string& prompt)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return Answer::Cancel;
+            break;
         line.append(chunk, static_cast<size_t>(n));
         size_t end;
         while ((end = line.find('\n')) != std::string::npos) {
             const Answer answer = Parse(line.substr(0, end));
             line.erase(0, end + 1);
-            if (answer != Answer::Ask)
+            if (answer != Answer::Ask) {
+                m_console.PromptDone(true);
                 return answer;
+            }
             m_console.Prompt("please answer y (Yes), n (No) or c (Cancel): ");
         }
     }
+    // Interrupted, or the input ended or failed.
+    m_console.PromptDone(false);
+    return Answer::Cancel;
 }
 
 int Questions::Ask(const void* first, const void* second)
