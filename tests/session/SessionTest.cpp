@@ -544,11 +544,21 @@ int RunChild(const std::string& mode, std::vector<std::string> argv, std::string
 }
 
 // Started by the test below: a board's run, then the process exits with the
-// script still waiting for an answer, or after the run has ended.
+// script still waiting for an answer, or after the run has ended; or a flood
+// of events that overruns the monitor's receive buffer.
 TEST_F(Session, ExitInTheChild)
 {
     if (ChildMode().empty())
         GTEST_SKIP() << "runs only as the child of ProcessExitIsSafeWithSessionsRunning";
+    if (ChildMode() == "overrun") {
+        // More events than the monitor's receive buffer holds (16 MiB at
+        // most, about 1.3 KiB charged for each), sent while it sleeps.
+        for (int i = 0; i < 14000; ++i) // one event or more each
+            bus.EmitNoise();
+        std::this_thread::sleep_for(300ms);
+        std::fflush(nullptr);
+        std::exit(0);
+    }
     const std::string image
         = PackImage(dir.path(), "held.img", SampleManifest(HeldTools(dir.path())));
     ASSERT_EQ(0, host.Load(image));
@@ -573,6 +583,9 @@ TEST_F(Session, ProcessExitIsSafeWithSessionsRunning)
     const Case cases[] = {
         {"running", "a script still runs at exit; its Exit is skipped"},
         {"ended", "held tools: Exit\n"},
+        {"overrun",
+            "hotplug: uevents were lost (receive buffer full); re-plug the device if it is not "
+            "taken\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
