@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,6 +140,14 @@ int RunBoards(const Options& options)
     const std::string folder = ProgramFolder();
     if (folder.empty() || chdir(folder.c_str()) != 0)
         return CannotStart(log, "cannot work in the program's folder " + folder);
+    // The plug-in writes its work files ("tools.scj") there: a second runner
+    // would replace the tool script of the first one's image with its own.
+    // The lock is held until the process ends.
+    const int folderLock = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderLock < 0 || flock(folderLock, LOCK_EX | LOCK_NB) != 0)
+        return CannotStart(log,
+            "another vemora-cli runs from " + folder
+                + " and its work files are there; run one per folder");
 
     tag_PLUGIN_MAN* manager = OpenPluginCenter();
     if (!manager) {
