@@ -1,7 +1,5 @@
 #include "CliProcess.h"
 
-#include "Files.h"
-
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -9,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,11 +35,28 @@ using Clock = std::chrono::steady_clock;
     _exit(127);
 }
 
+// What the runner finds beside itself, linked from build/bin.
+const char* const kBeside[] = {"pluginhub.dll", "VemoProc.Plg", "usbwire.dll", "scriptbase.dll",
+    "blockcrypt.dll", "imgdec_fun.lua", "60-vemora.rules"};
+
 } // namespace
 
 CliProcess::CliProcess(const CliOptions& options)
 {
-    const std::string program = options.program.empty() ? BinPath("vemora-cli") : options.program;
+    std::string program = options.program;
+    if (program.empty()) {
+        // A copy, not a link: the program finds its folder through
+        // /proc/self/exe, which names the file behind a link.
+        m_pOwnFolder = std::make_unique<ScratchDir>();
+        program = *m_pOwnFolder / "vemora-cli";
+        WriteFile(program, ReadFile(BinPath("vemora-cli")));
+        chmod(program.c_str(), 0755);
+        for (const char* name : kBeside) {
+            if (symlink(BinPath(name).c_str(), (*m_pOwnFolder / name).c_str()) != 0)
+                std::abort();
+        }
+    }
+    m_folder = program.substr(0, program.rfind('/'));
     if (options.terminal) {
         winsize size {};
         size.ws_col = 120;

@@ -1,15 +1,21 @@
 // vemora-cli run as a child process, its standard output and error read as
 // they come (on a pipe, or on a pseudo-terminal when the runner should see a
-// terminal), with the simulated device preloaded when asked.
+// terminal), with the simulated device preloaded when asked. Unless told
+// otherwise it runs from a folder of its own: the plug-in writes its work
+// files ("tools.scj") beside the program, so runs side by side must not
+// share one.
 #pragma once
 
+#include "Files.h"
+
 #include <chrono>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 struct CliOptions {
-    std::string program;                // default: build/bin/vemora-cli
+    std::string program;                // default: a copy in a folder of its own
     std::vector<std::string> args;      // after the program name
     std::vector<std::string> variables; // "NAME=value", added to the environment
     bool simulator = true;              // preload the driver stand-in and the simulator
@@ -35,11 +41,15 @@ public:
     int Finish(std::chrono::milliseconds timeout);
     // Standard output and error as read so far, in the order they came.
     const std::string& Output() const { return m_output; }
+    // The folder the program runs from.
+    const std::string& Folder() const { return m_folder; }
 
 private:
     // Reads what is there within `ms`; false at the end of the output.
     bool ReadSome(int ms);
 
+    std::unique_ptr<ScratchDir> m_pOwnFolder;
+    std::string m_folder;
     pid_t m_pid = -1;
     int m_fd = -1; // the pipe's or the terminal's reading end
     std::string m_output;

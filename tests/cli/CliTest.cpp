@@ -29,13 +29,14 @@ std::vector<std::string> Boards(int count, std::vector<std::string> more = {})
 struct Result {
     int status;
     std::string output;
+    std::string folder;
 };
 
 Result RunCli(const CliOptions& options)
 {
     CliProcess cli(options);
     const int status = cli.Finish(kRun);
-    return {status, cli.Output()};
+    return {status, cli.Output(), cli.Folder()};
 }
 
 bool Has(const std::string& output, const std::string& text)
@@ -114,6 +115,20 @@ TEST(CliStart, AMissingPlugInOrARefusedImageEndsTheStartWithItsName)
     }
 }
 
+TEST(CliStart, OneRunnerPerFolderSinceTheWorkFilesAreThere)
+{
+    CliProcess first({"", {"--plain", BinPath("sample.img")}, {}, true, false});
+    ASSERT_TRUE(first.WaitFor("plug in boards in FEL", kRun)) << first.Output();
+    const Result second
+        = RunCli({first.Folder() + "/vemora-cli", {BinPath("sample.img")}, {}, true, false});
+    EXPECT_EQ(second.status, 3) << second.output;
+    EXPECT_TRUE(Has(second.output, "vemora-cli: another vemora-cli runs from " + first.Folder()))
+        << second.output;
+    first.Signal(SIGINT);
+    EXPECT_EQ(first.Finish(10s), 0) << first.Output();
+    EXPECT_TRUE(Has(first.Output(), "summary: 0 boards, 0 ok, 0 failed")) << first.Output();
+}
+
 TEST(CliBoards, ThreeBoardsInARowEndAtTheCountWithASummaryEach)
 {
     ScratchDir scratch;
@@ -161,7 +176,8 @@ TEST(CliBoards, ANodeWithoutPermissionNamesTheUdevRule)
         Has(result.output, "board 1: its node /dev/qx_efex0 cannot be opened: Permission denied"))
         << result.output;
     EXPECT_TRUE(Has(result.output,
-        "sudo install -m 644 " + BinPath("60-vemora.rules") + " /etc/udev/rules.d/60-vemora.rules"))
+        "sudo install -m 644 " + result.folder
+            + "/60-vemora.rules /etc/udev/rules.d/60-vemora.rules"))
         << result.output;
     EXPECT_TRUE(Has(result.output, "sudo udevadm control --reload-rules")) << result.output;
     EXPECT_TRUE(Has(result.output, "board 1: FAILED (Get Device Stage Failed!)")) << result.output;
