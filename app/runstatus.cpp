@@ -1,5 +1,7 @@
 #include "runstatus.h"
 
+#include "RunFigures.h"
+
 namespace {
 
 constexpr int kRefreshMs = 1000;
@@ -55,29 +57,12 @@ void RunStatus::Stop()
 
 QString RunStatus::ElapsedText(qint64 ms)
 {
-    const qint64 seconds = ms / 1000;
-    const QString minutesSeconds
-        = QStringLiteral("%1:%2")
-              .arg(seconds / 60 % 60, seconds >= 3600 ? 2 : 1, 10, QLatin1Char('0'))
-              .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    if (seconds < 3600)
-        return minutesSeconds;
-    return QStringLiteral("%1:%2").arg(seconds / 3600).arg(minutesSeconds);
+    return QString::fromStdString(::ElapsedText(ms));
 }
 
 QString RunStatus::RateText(qint64 imageBytes, int percent, qint64 ms)
 {
-    // The plug-in reports no byte counts: the bytes written so far are
-    // estimated as the image file's size times the progress percentage.
-    if (imageBytes <= 0 || percent <= 0 || ms <= 0)
-        return QString();
-    const double bytesPerSecond
-        = double(imageBytes) * qMin(percent, 100) / 100.0 * 1000.0 / double(ms);
-    if (bytesPerSecond >= 1e6)
-        return QStringLiteral("%1 MB/s").arg(bytesPerSecond / 1e6, 0, 'f', 1);
-    if (bytesPerSecond >= 1e3)
-        return QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1e3, 0, 'f', 0);
-    return QStringLiteral("%1 B/s").arg(bytesPerSecond, 0, 'f', 0);
+    return QString::fromStdString(::RateText(imageBytes, percent, ms));
 }
 
 void RunStatus::Refresh()

@@ -23,9 +23,9 @@ public:
     // The run stopped without an end (the start watchdog): not counted.
     void Stop();
 
-    // "m:ss", or "h:mm:ss" from an hour on.
+    // RunFigures.h's texts (the runner shows the same): "m:ss", or "h:mm:ss"
+    // from an hour on; the write rate, or an empty text while it cannot be told.
     static QString ElapsedText(qint64 ms);
-    // The write rate, or an empty text while it cannot be told.
     static QString RateText(qint64 imageBytes, int percent, qint64 ms);
 
 private:

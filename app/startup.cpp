@@ -2,9 +2,9 @@
 
 #include "LanguageInterface.h"
 #include "PluginCenter.h"
+#include "PluginWiring.h"
 #include "VemoProc.h"
 #include "mainwindow.h"
-#include "pluginwiring.h"
 #include "windowplacement.h"
 
 #include <QApplication>

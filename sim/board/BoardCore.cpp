@@ -46,6 +46,11 @@ BoardCore::BoardCore(BoardOptions options, uint64_t seed, std::weak_ptr<BoardHos
     ram_.Write(options_.data_start_address, initial.data(), initial.size());
 }
 
+int BoardCore::Admit(int)
+{
+    return options_.open_error;
+}
+
 void BoardCore::Opened(int)
 {
     std::lock_guard<std::mutex> hold(lock_);

@@ -39,6 +39,7 @@ public:
     // simdrv::DeviceModel
     int Send(const uint8_t* data, uint32_t length) override;
     int Recv(uint8_t* data, uint32_t length) override;
+    int Admit(int flags) override;
     void Opened(int flags) override;
     void Closed() override;
 

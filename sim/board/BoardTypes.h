@@ -83,6 +83,9 @@ struct BoardOptions {
     bool returns_in_fes = true; // false: leaves the bus after CMD_FEL_RUN, never back
     std::chrono::milliseconds fes_delay {200}; // off the bus between FEL and FES
     uint16_t stage_mode_override = 0;          // nonzero: verify answers this stage_mode instead
+    // Nonzero: every open of the board's nodes fails with this errno, as a
+    // node the user has no permission for fails with EACCES.
+    int open_error = 0;
     // Set: verify answers this data_length_log2 (any byte, e.g. 40) while the
     // area itself keeps 2^data_length_log2 bytes; for hosts' malformed-answer paths.
     std::optional<uint8_t> verify_data_length_log2_override;

@@ -134,6 +134,10 @@ bool OpenNode(const char* path, int flags, int& result)
         }
         ++node->openFiles;
     }
+    if (const int refused = node->model->Admit(flags)) {
+        result = Fail(refused > 0 ? refused : EACCES);
+        return true;
+    }
     const int fd = NewDescriptor(flags);
     if (fd < 0) {
         const int error = errno;

@@ -28,7 +28,9 @@
 // - open of an attached path gives a real descriptor of its own (an eventfd),
 //   so the number cannot clash with a real file while it is open. Open flags
 //   are handed to the model; the node is never created on disk. A path that
-//   was attached and then detached fails with ENOENT.
+//   was attached and then detached fails with ENOENT. A model may refuse an
+//   open (DeviceModel::Admit), as a node whose permissions shut the caller
+//   out answers EACCES.
 // - ioctl(fd, EFEX_IOC_SEND or EFEX_IOC_RECV, &record) with a DrvTransfer
 //   record: the record is checked (null record EFAULT; code other than 43,
 //   length 0 or above the request's chunk limit EINVAL; null buffer EFAULT),
@@ -89,6 +91,14 @@ public:
     virtual int Send(const uint8_t* data, uint32_t length) = 0;
     // EFEX_IOC_RECV: must fill exactly `length` bytes for the host.
     virtual int Recv(uint8_t* data, uint32_t length) = 0;
+    // Asked before each open of the node: 0 lets it go on; a positive errno
+    // value makes the open fail with it, and no descriptor is made (EACCES:
+    // a node the caller has no permission for).
+    virtual int Admit(int flags)
+    {
+        (void)flags;
+        return 0;
+    }
     // A descriptor of the node was opened with `flags`, or one was closed.
     virtual void Opened(int flags) { (void)flags; }
     virtual void Closed() { }

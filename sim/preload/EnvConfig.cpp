@@ -51,8 +51,9 @@ bool ParseSize(std::string text, uint64_t& value)
 
 bool ParseErrno(const std::string& text, int& error)
 {
-    static const std::map<std::string, int> names = {{"EIO", EIO}, {"ENODEV", ENODEV},
-        {"ETIMEDOUT", ETIMEDOUT}, {"EPIPE", EPIPE}, {"EPROTO", EPROTO}, {"EOVERFLOW", EOVERFLOW}};
+    static const std::map<std::string, int> names
+        = {{"EIO", EIO}, {"ENODEV", ENODEV}, {"ETIMEDOUT", ETIMEDOUT}, {"EPIPE", EPIPE},
+            {"EPROTO", EPROTO}, {"EOVERFLOW", EOVERFLOW}, {"EACCES", EACCES}, {"EPERM", EPERM}};
     const auto it = names.find(text);
     if (it != names.end()) {
         error = it->second;
@@ -211,6 +212,13 @@ bool ConfigFromEnvironment(EnvConfig& config, std::string& error)
     if (const char* value = Env("VEMORA_SIM_FAULTS")) {
         if (!ParseFaults(value, config.board.faults, error))
             return false;
+    }
+    if (const char* value = Env("VEMORA_SIM_OPEN_ERROR")) {
+        if (!ParseErrno(value, config.board.open_error)) {
+            error = std::string("VEMORA_SIM_OPEN_ERROR is an errno name or number, not \"") + value
+                + "\"";
+            return false;
+        }
     }
     if (const char* value = Env("VEMORA_SIM_ROUTE")) {
         const std::string text = value;

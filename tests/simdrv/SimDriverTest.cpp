@@ -30,9 +30,11 @@ public:
         ++recvCalls;
         return 0;
     }
+    int Admit(int) override { return admitError; }
     void Opened(int flags) override { openFlags.push_back(flags); }
     void Closed() override { ++closes; }
 
+    int admitError = 0;
     std::vector<uint8_t> sent;
     std::vector<int> openFlags;
     int sendError = 0;
@@ -94,6 +96,21 @@ TEST_F(SimDriverTest, EveryOpenFlavourReachesTheNode)
     EXPECT_NE(fds[0], fds[1]);
     for (int fd : fds)
         EXPECT_EQ(close(fd), 0);
+}
+
+TEST_F(SimDriverTest, ModelMayRefuseAnOpenAsANodeWithoutPermission)
+{
+    model->admitError = EACCES;
+    errno = 0;
+    EXPECT_EQ(open(kPath, O_RDWR), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(simdrv::OpenDescriptors(kPath), 0);
+    EXPECT_TRUE(model->openFlags.empty());
+
+    model->admitError = 0;
+    const int fd = open(kPath, O_RDWR);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(close(fd), 0);
 }
 
 TEST_F(SimDriverTest, BadRecordsAreRefusedLikeTheDriver)

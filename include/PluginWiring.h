@@ -1,5 +1,6 @@
-// The program's way to its plug-ins: the plug-in center "pluginhub.dll"
-// beside the program, and the interfaces it hands out.
+// The programs' way to their plug-ins (the window Vemora and the runner
+// vemora-cli load them alike): the plug-in center "pluginhub.dll" beside the
+// program, and the interfaces it hands out.
 #pragma once
 
 #include "PluginCenter.h"

@@ -1,4 +1,4 @@
-#include "pluginwiring.h"
+#include "PluginWiring.h"
 
 #include "ModulePath.h"
 
