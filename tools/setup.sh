@@ -22,5 +22,7 @@ if ((${#missing[@]})); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B build -G Ninja -DVEMORA_WERROR="${VEMORA_WERROR:-OFF}"
+# VEMORA_WERROR only when given: a run after the tests keeps their build
+# instead of rebuilding everything for a changed flag.
+cmake -S . -B build -G Ninja ${VEMORA_WERROR:+-DVEMORA_WERROR="$VEMORA_WERROR"}
 cmake --build build -j"$(nproc)"
