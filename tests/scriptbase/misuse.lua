@@ -96,7 +96,8 @@ local cases = {}
 for _, c in ipairs(CASES) do
   cases[#cases + 1] = {c[1] .. ": " .. c[2], function(dir)
     local code = PRELUDE:gsub("DIR", string.format("%q", dir)):gsub("CASE", function() return c[2] end)
-    local _, err, ok = T.child(dir, code)
+    -- A slip that hangs a child (a lock in a stray FILE) fails too.
+    local _, err, ok = T.child(dir, code, "timeout 60")
     T.truthy(ok, "child ended well (no crash): " .. tostring(err))
     local raised, kept = T.readfile(dir .. "/verdict"):match("^(.*)\n(%a+)\n$")
     T.truthy(raised:find(c[3], 1, true), "error text: " .. raised)
