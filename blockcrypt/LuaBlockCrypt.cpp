@@ -38,7 +38,8 @@ int Crypt(lua_State* L, const char* fn, int (*cipher)(void*, unsigned char*, uns
     void* ctx = ArgContext(L, fn, 1);
     const tag_SCRIPT_BUFFERS* buffers = ScriptBuffers(L);
     unsigned char* in = ArgBlock(L, fn, 2, buffers);
-    unsigned char* out = ArgBlock(L, fn, 3, buffers);
+    // Blocks are mostly worked in place: the same 16 bytes need no second look.
+    unsigned char* out = in && lua_touserdata(L, 3) == in ? in : ArgBlock(L, fn, 3, buffers);
     cipher(ctx, in, out);
     return 1;
 }

@@ -7,6 +7,7 @@
 // own work on a handle they share).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -31,6 +32,13 @@ public:
     bool Find(const void* address, Block& block) const noexcept;
 
 private:
+    bool FindLocked(uintptr_t address, Block& block) const;
+
     mutable std::mutex m_mutex;
     std::map<uintptr_t, size_t> m_blocks;
+    // Counts every Remove. Each thread keeps the blocks it found last and
+    // answers from them without the lock while this count is unchanged: a
+    // block found live stays live until a Remove, and a later Add never
+    // overlaps a live block.
+    std::atomic<uint64_t> m_removals {0};
 };

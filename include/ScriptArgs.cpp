@@ -17,7 +17,8 @@ void ArgError(lua_State* L, const char* fn, int index, const char* format, ...)
 
 const tag_SCRIPT_BUFFERS* ScriptBuffers(lua_State* L)
 {
-    lua_getfield(L, LUA_REGISTRYINDEX, SCRIPT_BUFFERS_KEY);
+    lua_pushlightuserdata(L, ScriptBuffersKey());
+    lua_rawget(L, LUA_REGISTRYINDEX);
     const auto* buffers = static_cast<const tag_SCRIPT_BUFFERS*>(lua_touserdata(L, -1));
     lua_pop(L, 1);
     return buffers;

@@ -432,7 +432,8 @@ int RegBuferFun(lua_State* L)
 {
     RegisterGlobals(L, kBufferFunctions);
     // Where the other script libraries of this state check buffer handles.
+    lua_pushlightuserdata(L, ScriptBuffersKey());
     lua_pushlightuserdata(L, const_cast<tag_SCRIPT_BUFFERS*>(&g_scriptBuffers));
-    lua_setfield(L, LUA_REGISTRYINDEX, SCRIPT_BUFFERS_KEY);
+    lua_rawset(L, LUA_REGISTRYINDEX);
     return 1;
 }
