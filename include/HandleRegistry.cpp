@@ -4,11 +4,11 @@
 
 namespace {
 
-// The blocks each thread found last in a registry, for a few registries at
-// once (a library has one per kind of handle; a call often names two or
-// three blocks of one). A slot serves the registry whose address it holds
-// and only while that registry's count of removals is the one it noted;
-// otherwise it starts afresh.
+// The blocks each thread found last in a registry, one slot for each of the
+// first few registries of a library (it has one per kind of handle; a call
+// often names two or three blocks of one). A slot serves the registry whose
+// address it holds and only while that registry's count of removals is the
+// one it noted; otherwise it starts afresh.
 struct LastFound {
     static constexpr unsigned kBlocks = 4;
     const HandleRegistry* registry;
@@ -18,13 +18,13 @@ struct LastFound {
     HandleRegistry::Block blocks[kBlocks];
 };
 
-constexpr size_t kSlots = 4;
+constexpr unsigned kSlots = 4;
 thread_local LastFound t_last[kSlots];
+std::atomic<unsigned> g_registries {0};
 
-LastFound& SlotOf(const HandleRegistry* registry, uint64_t removals)
+LastFound& SlotOf(const HandleRegistry* registry, unsigned index, uint64_t removals)
 {
-    LastFound& slot
-        = t_last[(reinterpret_cast<uintptr_t>(registry) / alignof(HandleRegistry)) % kSlots];
+    LastFound& slot = t_last[index];
     if (slot.registry != registry || slot.removals != removals) {
         slot.registry = registry;
         slot.removals = removals;
@@ -43,6 +43,11 @@ bool Holds(const HandleRegistry::Block& block, uintptr_t address)
 }
 
 } // namespace
+
+HandleRegistry::HandleRegistry() noexcept
+    : m_slot(g_registries.fetch_add(1) % kSlots)
+{
+}
 
 bool HandleRegistry::Add(const void* start, size_t size) noexcept
 {
@@ -73,7 +78,7 @@ bool HandleRegistry::Contains(const void* start) const noexcept
 bool HandleRegistry::Find(const void* address, Block& block) const noexcept
 {
     const auto at = reinterpret_cast<uintptr_t>(address);
-    LastFound& last = SlotOf(this, m_removals.load(std::memory_order_acquire));
+    LastFound& last = SlotOf(this, m_slot, m_removals.load(std::memory_order_acquire));
     for (unsigned i = 0; i < last.count; ++i) {
         if (Holds(last.blocks[i], at)) {
             block = last.blocks[i];

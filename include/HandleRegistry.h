@@ -20,6 +20,8 @@ public:
         size_t size;
     };
 
+    HandleRegistry() noexcept;
+
     // Records a block; false (nothing recorded) when memory runs out.
     bool Add(const void* start, size_t size) noexcept;
     // Forgets the block that starts at start; false when none does.
@@ -41,4 +43,6 @@ private:
     // block found live stays live until a Remove, and a later Add never
     // overlaps a live block.
     std::atomic<uint64_t> m_removals {0};
+    // Where each thread keeps this registry's last blocks.
+    const unsigned m_slot;
 };
