@@ -12,6 +12,9 @@ enum : int {
     RC6_UNINITIAL_NULL = 204, // UnInitial: a null context
 };
 
+// The longest key Initial takes, in bytes (the shortest is 1).
+constexpr unsigned int RC6_MAX_KEY_BYTES = 32;
+
 // A new key context (the expanded key), or null when key is null, len is
 // outside 1..32, or memory runs out. Free it with UnInitial.
 VEMORA_EXPORT void* Initial(unsigned char* key, unsigned int len);

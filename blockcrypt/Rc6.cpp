@@ -9,7 +9,6 @@ namespace {
 
 constexpr int kRounds = 20;
 constexpr int kRoundKeys = 2 * kRounds + 4;
-constexpr unsigned int kMaxKeyBytes = 32;
 constexpr uint32_t kP32 = 0xB7E15163;
 constexpr uint32_t kQ32 = 0x9E3779B9;
 
@@ -50,7 +49,7 @@ inline void StoreWord(unsigned char* p, uint32_t w)
 
 void ExpandKey(const unsigned char* key, unsigned int len, uint32_t* S)
 {
-    uint32_t L[kMaxKeyBytes / 4] = {};
+    uint32_t L[RC6_MAX_KEY_BYTES / 4] = {};
     for (unsigned int i = 0; i < len; ++i)
         L[i / 4] |= static_cast<uint32_t>(key[i]) << (8 * (i % 4));
     const int c = static_cast<int>((len + 3) / 4);
@@ -147,7 +146,7 @@ static_assert(kRounds % 4 == 0, "the round loops take four rounds per pass");
 
 void* Initial(unsigned char* key, unsigned int len)
 {
-    if (!key || len < 1 || len > kMaxKeyBytes)
+    if (!key || len < 1 || len > RC6_MAX_KEY_BYTES)
         return nullptr;
     auto* ctx = new (std::nothrow) KeyContext;
     if (ctx)

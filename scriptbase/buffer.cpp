@@ -1,6 +1,8 @@
 // Script buffers: raw host memory outside the Lua heap, addressed by light
-// userdata handles, with conversions, bit fields and checksums.
+// userdata handles, with conversions, bit fields and checksums. Every access
+// is checked against the live buffers before memory is touched.
 #include "LuaRegister.h"
+#include "handles.h"
 #include "luaarg.h"
 #include "scriptbase.h"
 
@@ -80,12 +82,6 @@ void Store32(unsigned char* p, uint32_t v)
     std::memcpy(p, &v, sizeof v);
 }
 
-// base + offset; a null base (work on no bytes of a nil handle) stays null.
-unsigned char* At(unsigned char* base, int32_t offset)
-{
-    return base ? base + offset : nullptr;
-}
-
 // Bytes that hex text decodes to, as DecodeHex stores them.
 size_t DecodedLength(const char* text)
 {
@@ -119,9 +115,13 @@ int l_MallocBuff(lua_State* L)
 {
     const int32_t size = ArgInt32(L, 1);
     if (size < 0)
-        return luaL_argerror(L, 1, "size must not be negative");
-    const int64_t rounded = (int64_t(size) + 15) / 16 * 16;
+        ArgError(L, "MallocBuffer", 1, "size must not be negative");
+    const size_t rounded = (size_t(size) + 15) / 16 * 16;
     unsigned char* p = new (std::nothrow) unsigned char[rounded];
+    if (p && !g_buffers.Add(p, rounded)) {
+        delete[] p;
+        p = nullptr;
+    }
     if (!p)
         return luaL_error(L, "MallocBuffer: out of memory for %d bytes", size);
     lua_pushlightuserdata(L, p);
@@ -131,34 +131,60 @@ int l_MallocBuff(lua_State* L)
 // FreeBuffer(buffer) -> none
 int l_FreeBuffer(lua_State* L)
 {
+    const char* const fn = "FreeBuffer";
     // Only light userdata can come from MallocBuffer; a full userdata is
     // Lua's own memory and must never reach delete[].
     if (lua_type(L, 1) == LUA_TUSERDATA)
-        return luaL_argerror(L, 1, "not a buffer from MallocBuffer");
-    delete[] static_cast<unsigned char*>(lua_touserdata(L, 1));
+        ArgError(L, fn, 1, "not a buffer from MallocBuffer");
+    void* p = lua_touserdata(L, 1);
+    if (!p)
+        return 1;
+    // Forgotten first: of two threads freeing one buffer, one frees it.
+    if (!g_buffers.Remove(p)) {
+        HandleRegistry::Block block;
+        if (g_buffers.Find(p, block))
+            ArgError(L, fn, 1,
+                "byte %zu of a buffer, not its start: free the handle MallocBuffer gave",
+                static_cast<size_t>(static_cast<unsigned char*>(p) - block.start));
+        ArgError(L, fn, 1, "not a buffer from MallocBuffer, or freed already");
+    }
+    delete[] static_cast<unsigned char*>(p);
     return 1;
 }
+
+namespace {
+
+// handle + offset, which must stay inside the handle's buffer (its end
+// included): a derived handle names bytes of the same buffer.
+int PushOffset(lua_State* L, const char* fn)
+{
+    if (!lua_touserdata(L, 1))
+        ArgError(L, fn, 1, "buffer handle is null");
+    lua_pushlightuserdata(L, ArgBuffer(L, fn, 1, ArgInt32(L, 2), 0));
+    return 1;
+}
+
+} // namespace
 
 // GetBuffer(buffer, offset) -> buffer + offset
 int l_GetBuffer(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1);
-    lua_pushlightuserdata(L, p + ArgInt32(L, 2));
-    return 1;
+    return PushOffset(L, "GetBuffer");
 }
 
 // l_MidBuffer(buffer, offset) -> buffer + offset (exported, not registered)
 int l_MidBuffer(lua_State* L)
 {
-    return l_GetBuffer(L);
+    return PushOffset(L, "MidBuffer");
 }
 
 // Memcpy(dst, src, count) -> none
 int l_Memcpy(lua_State* L)
 {
-    const int32_t count = ArgCount(L, 3);
-    unsigned char* dst = ArgBuffer(L, 1, count);
-    const unsigned char* src = ArgBuffer(L, 2, count);
+    const char* const fn = "Memcpy";
+    const int32_t count = ArgCount(L, fn, 3);
+    unsigned char* dst = ArgBuffer(L, fn, 1, 0, count);
+    const unsigned char* src = ArgBuffer(L, fn, 2, 0, count);
     if (count > 0)
         std::memmove(dst, src, count);
     return 1;
@@ -167,8 +193,9 @@ int l_Memcpy(lua_State* L)
 // Memset(buffer, byte, count) -> none
 int l_Memset(lua_State* L)
 {
-    const int32_t count = ArgCount(L, 3);
-    unsigned char* p = ArgBuffer(L, 1, count);
+    const char* const fn = "Memset";
+    const int32_t count = ArgCount(L, fn, 3);
+    unsigned char* p = ArgBuffer(L, fn, 1, 0, count);
     const int value = static_cast<int>(ArgInt64(L, 2) & 0xFF);
     if (count > 0)
         std::memset(p, value, count);
@@ -178,9 +205,10 @@ int l_Memset(lua_State* L)
 // Memcmp(a, b, count) -> negative, 0 or positive
 int l_Memcmp(lua_State* L)
 {
-    const int32_t count = ArgCount(L, 3);
-    const unsigned char* a = ArgBuffer(L, 1, count);
-    const unsigned char* b = ArgBuffer(L, 2, count);
+    const char* const fn = "Memcmp";
+    const int32_t count = ArgCount(L, fn, 3);
+    const unsigned char* a = ArgBuffer(L, fn, 1, 0, count);
+    const unsigned char* b = ArgBuffer(L, fn, 2, 0, count);
     lua_pushinteger(L, count > 0 ? std::memcmp(a, b, count) : 0);
     return 1;
 }
@@ -188,40 +216,45 @@ int l_Memcmp(lua_State* L)
 // BufferToString(buffer, count) -> hex text
 int l_BufferToString(lua_State* L)
 {
-    const int32_t count = ArgCount(L, 2);
-    PushHex(L, ArgBuffer(L, 1, count), count);
+    const char* const fn = "BufferToString";
+    const int32_t count = ArgCount(L, fn, 2);
+    PushHex(L, ArgBuffer(L, fn, 1, 0, count), count);
     return 1;
 }
 
 // StringtoBuffer(buffer, hex) -> none
 int l_StringtoBuffer(lua_State* L)
 {
-    const char* text = luaL_checkstring(L, 2);
-    DecodeHex(ArgBuffer(L, 1, DecodedLength(text)), text);
+    const char* const fn = "StringtoBuffer";
+    const char* text = ArgString(L, fn, 2);
+    DecodeHex(ArgBuffer(L, fn, 1, 0, DecodedLength(text)), text);
     return 1;
 }
 
 // GetMemValue(buffer, offset, count) -> hex text
 int l_GetMemValue(lua_State* L)
 {
-    const int32_t count = ArgCount(L, 3);
-    PushHex(L, At(ArgBuffer(L, 1, count), ArgInt32(L, 2)), count);
+    const char* const fn = "GetMemValue";
+    const int32_t count = ArgCount(L, fn, 3);
+    PushHex(L, ArgBuffer(L, fn, 1, ArgInt32(L, 2), count), count);
     return 1;
 }
 
 // SetMemValue(buffer, offset, hex) -> none
 int l_SetMemValue(lua_State* L)
 {
-    const char* text = luaL_checkstring(L, 3);
-    DecodeHex(At(ArgBuffer(L, 1, DecodedLength(text)), ArgInt32(L, 2)), text);
+    const char* const fn = "SetMemValue";
+    const char* text = ArgString(L, fn, 3);
+    DecodeHex(ArgBuffer(L, fn, 1, ArgInt32(L, 2), DecodedLength(text)), text);
     return 1;
 }
 
 // BufferToChars(buffer, offset, count) -> text up to the first zero byte
 int l_BuffertoChars(lua_State* L)
 {
-    const int32_t count = ArgCount(L, 3);
-    const char* p = reinterpret_cast<const char*>(At(ArgBuffer(L, 1, count), ArgInt32(L, 2)));
+    const char* const fn = "BufferToChars";
+    const int32_t count = ArgCount(L, fn, 3);
+    const char* p = reinterpret_cast<const char*>(ArgBuffer(L, fn, 1, ArgInt32(L, 2), count));
     // The text ends at its first zero byte, and never after count bytes.
     if (count > 0)
         lua_pushlstring(L, p, strnlen(p, count));
@@ -233,9 +266,10 @@ int l_BuffertoChars(lua_State* L)
 // CharsToBuffer(buffer, text) -> none
 int l_CharstoBuffer(lua_State* L)
 {
-    const char* text = luaL_checkstring(L, 2);
+    const char* const fn = "CharsToBuffer";
+    const char* text = ArgString(L, fn, 2);
     const size_t length = std::strlen(text);
-    unsigned char* p = ArgBuffer(L, 1, length);
+    unsigned char* p = ArgBuffer(L, fn, 1, 0, length);
     if (length > 0)
         std::memcpy(p, text, length);
     return 1;
@@ -244,15 +278,14 @@ int l_CharstoBuffer(lua_State* L)
 // GetInt32FrmMem(buffer, offset) -> 0 ... 4294967295
 int l_GetInt32FrmMem(lua_State* L)
 {
-    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
-    lua_pushnumber(L, Load32(p));
+    lua_pushnumber(L, Load32(ArgBuffer(L, "GetInt32FrmMem", 1, ArgInt32(L, 2), 4)));
     return 1;
 }
 
 // SetInt32FrmMem(buffer, offset, value) -> none
 int l_SetInt32FrmMem(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    unsigned char* p = ArgBuffer(L, "SetInt32FrmMem", 1, ArgInt32(L, 2), 4);
     Store32(p, ArgUInt32(L, 3));
     return 1;
 }
@@ -260,7 +293,7 @@ int l_SetInt32FrmMem(lua_State* L)
 // GetInt16FrmMem(buffer, offset) -> 0 ... 65535
 int l_GetInt16FrmMem(lua_State* L)
 {
-    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    const unsigned char* p = ArgBuffer(L, "GetInt16FrmMem", 1, ArgInt32(L, 2), 2);
     uint16_t v;
     std::memcpy(&v, p, sizeof v);
     lua_pushinteger(L, v);
@@ -270,7 +303,7 @@ int l_GetInt16FrmMem(lua_State* L)
 // SetInt16FrmMem(buffer, offset, value) -> none
 int l_SetInt16FrmMem(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    unsigned char* p = ArgBuffer(L, "SetInt16FrmMem", 1, ArgInt32(L, 2), 2);
     const uint16_t v = static_cast<uint16_t>(ArgUInt32(L, 3));
     std::memcpy(p, &v, sizeof v);
     return 1;
@@ -279,7 +312,7 @@ int l_SetInt16FrmMem(lua_State* L)
 // GetByteBitsFrmMem(buffer, offset, pos, count) -> bit field
 int l_GetByteBitsFrmMem(lua_State* L)
 {
-    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    const unsigned char* p = ArgBuffer(L, "GetByteBitsFrmMem", 1, ArgInt32(L, 2), 1);
     const int32_t pos = ArgInt32(L, 3);
     const int32_t count = ArgInt32(L, 4);
     lua_pushinteger(L, ShiftRight(*p, pos) & BitMask(count));
@@ -289,7 +322,7 @@ int l_GetByteBitsFrmMem(lua_State* L)
 // SetByteBitsFrmMem(buffer, offset, pos, count, value) -> true
 int l_SetByteBitsFrmMem(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
+    unsigned char* p = ArgBuffer(L, "SetByteBitsFrmMem", 1, ArgInt32(L, 2), 1);
     const int32_t pos = ArgInt32(L, 3);
     const int32_t count = ArgInt32(L, 4);
     const uint32_t value = ArgUInt32(L, 5);
@@ -301,7 +334,7 @@ int l_SetByteBitsFrmMem(lua_State* L)
 // GetIntBitsFrmMem(buffer, index, pos, count) -> bit field
 int l_GetIntBitsFrmMem(lua_State* L)
 {
-    const unsigned char* p = ArgBuffer(L, 1) + 4 * int64_t(ArgInt32(L, 2));
+    const unsigned char* p = ArgBuffer(L, "GetIntBitsFrmMem", 1, 4 * int64_t(ArgInt32(L, 2)), 4);
     const int32_t pos = ArgInt32(L, 3);
     const int32_t count = ArgInt32(L, 4);
     lua_pushnumber(L, ShiftRight(Load32(p), pos) & BitMask(count));
@@ -311,7 +344,7 @@ int l_GetIntBitsFrmMem(lua_State* L)
 // SetIntBitsFrmMem(buffer, index, pos, count, value) -> true
 int l_SetIntBitsFrmMem(lua_State* L)
 {
-    unsigned char* p = ArgBuffer(L, 1) + 4 * int64_t(ArgInt32(L, 2));
+    unsigned char* p = ArgBuffer(L, "SetIntBitsFrmMem", 1, 4 * int64_t(ArgInt32(L, 2)), 4);
     const int32_t pos = ArgInt32(L, 3);
     const int32_t count = ArgInt32(L, 4);
     const uint32_t value = ArgUInt32(L, 5);
@@ -323,28 +356,28 @@ int l_SetIntBitsFrmMem(lua_State* L)
 // GetInt8FrmMem(buffer, offset) -> 0 ... 255
 int l_GetInt8FrmMem(lua_State* L)
 {
-    const unsigned char* p = ArgBuffer(L, 1) + ArgInt32(L, 2);
-    lua_pushinteger(L, *p);
+    lua_pushinteger(L, *ArgBuffer(L, "GetInt8FrmMem", 1, ArgInt32(L, 2), 1));
     return 1;
 }
 
 // SetInt8FrmMem(buffer, offset, value) -> none; logs the byte stored
 int l_SetInt8FrmMem(lua_State* L)
 {
-    unsigned char* base = ArgBuffer(L, 1);
     const int32_t offset = ArgInt32(L, 2);
+    unsigned char* p = ArgBuffer(L, "SetInt8FrmMem", 1, offset, 1);
     const uint32_t value = ArgUInt32(L, 3);
-    base[offset] = static_cast<unsigned char>(value & 0xFF);
-    PyrraDebug::DebugMsg("%p, %u, %u, =%d", static_cast<void*>(base), static_cast<unsigned>(offset),
-        value, base[offset]);
+    *p = static_cast<unsigned char>(value & 0xFF);
+    PyrraDebug::DebugMsg(
+        "%p, %u, %u, =%d", lua_touserdata(L, 1), static_cast<unsigned>(offset), value, *p);
     return 1;
 }
 
 // calc_crc32(buffer, length) -> CRC-32; logs it
 int l_calc_crc32(lua_State* L)
 {
-    const int32_t length = ArgCount(L, 2);
-    unsigned char* p = ArgBuffer(L, 1, length);
+    const char* const fn = "calc_crc32";
+    const int32_t length = ArgCount(L, fn, 2);
+    unsigned char* p = ArgBuffer(L, fn, 1, 0, length);
     const unsigned int crc = calc_crc32(p, static_cast<unsigned int>(length));
     PyrraDebug::DebugMsg("%s, pBuffer = %p, nLen = %u, crc32 = %u", kSourceName,
         static_cast<void*>(p), static_cast<unsigned>(length), crc);
@@ -355,8 +388,9 @@ int l_calc_crc32(lua_State* L)
 // add_sum(buffer, length, seed) -> checksum
 int l_add_sum(lua_State* L)
 {
-    const int32_t length = ArgCount(L, 2);
-    unsigned char* p = ArgBuffer(L, 1, length);
+    const char* const fn = "add_sum";
+    const int32_t length = ArgCount(L, fn, 2);
+    unsigned char* p = ArgBuffer(L, fn, 1, 0, length);
     const uint32_t seed = ArgUInt32(L, 3);
     lua_pushnumber(L, AddSum(p, static_cast<unsigned int>(length), seed));
     return 1;
@@ -397,5 +431,9 @@ static const luaL_Reg kBufferFunctions[] = {
 int RegBuferFun(lua_State* L)
 {
     RegisterGlobals(L, kBufferFunctions);
+    // Where the other script libraries of this state check buffer handles.
+    lua_pushlightuserdata(L, ScriptBuffersKey());
+    lua_pushlightuserdata(L, const_cast<tag_SCRIPT_BUFFERS*>(&g_scriptBuffers));
+    lua_rawset(L, LUA_REGISTRYINDEX);
     return 1;
 }

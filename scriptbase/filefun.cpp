@@ -1,6 +1,7 @@
 // Script files: buffered streams ("fopen" family), raw descriptors with
 // 64-bit positions ("LF" family), deleting, copying and reading lines.
 #include "LuaRegister.h"
+#include "handles.h"
 #include "luaarg.h"
 #include "scriptbase.h"
 
@@ -34,14 +35,30 @@ enum : int32_t {
 // have fitted are still refused rather than cut.
 constexpr size_t kCopyPathsMax = 1019;
 
-// A stream from fopen is light userdata (null for a failed open). A full
-// userdata such as Lua's own io.stdout holds no FILE at its address, and
-// closing or reading it would wreck Lua's memory: refused.
-FILE* ArgStream(lua_State* L, int index)
+// A stream from fopen is light userdata (null for a failed open, which the
+// stream functions take as no file). A full userdata such as Lua's own
+// io.stdout holds no FILE at its address, and closing or reading it would
+// wreck Lua's memory: refused, as is any address that is not an open stream
+// of fopen (a buffer, a closed stream).
+FILE* ArgStream(lua_State* L, const char* fn, int index)
 {
     if (lua_type(L, index) == LUA_TUSERDATA)
-        luaL_argerror(L, index, "not a stream from fopen");
-    return static_cast<FILE*>(lua_touserdata(L, index));
+        ArgError(L, fn, index, "not a stream from fopen");
+    auto* stream = static_cast<FILE*>(lua_touserdata(L, index));
+    if (stream && !g_streams.Contains(stream))
+        ArgError(L, fn, index, "not a stream from fopen, or closed already");
+    return stream;
+}
+
+// A descriptor from LFopen, or -1 (no file: the calls answer as for a
+// failed one). Any other number could be a descriptor the host itself uses
+// (a device node, its hot-plug socket), which a script must not touch.
+int ArgDescriptor(lua_State* L, const char* fn, int index)
+{
+    const int fd = ArgInt32(L, index);
+    if (fd != -1 && !HasDescriptor(fd))
+        ArgError(L, fn, index, "%d is not a descriptor from LFopen, or closed already", fd);
+    return fd;
 }
 
 class Fd {
@@ -160,17 +177,22 @@ void CopyOneFile(const char* src, const char* dst) noexcept
 // fopen(path, mode) -> stream (a null light userdata when the open failed)
 int l_fopen(lua_State* L)
 {
-    const char* path = ArgPath(L, 1);
-    const char* mode = luaL_checkstring(L, 2);
+    const char* path = ArgPath(L, "fopen", 1);
+    const char* mode = ArgString(L, "fopen", 2);
     // A failed open gives a null handle, which is still true in Lua.
-    lua_pushlightuserdata(L, path ? std::fopen(path, mode) : nullptr);
+    FILE* stream = path ? std::fopen(path, mode) : nullptr;
+    if (stream && !g_streams.Add(stream, 0)) {
+        std::fclose(stream);
+        return luaL_error(L, "fopen: out of memory");
+    }
+    lua_pushlightuserdata(L, stream);
     return 1;
 }
 
 // fseek(stream, offset, origin) -> none
 int l_fseek(lua_State* L)
 {
-    FILE* stream = ArgStream(L, 1);
+    FILE* stream = ArgStream(L, "fseek", 1);
     if (stream)
         std::fseek(stream, ArgInt32(L, 2), ArgInt32(L, 3));
     return 1;
@@ -179,11 +201,12 @@ int l_fseek(lua_State* L)
 // fwrite(stream, buffer, count) -> bytes written
 int l_fwrite(lua_State* L)
 {
-    FILE* stream = ArgStream(L, 1);
+    const char* const fn = "fwrite";
+    FILE* stream = ArgStream(L, fn, 1);
     size_t written = 0;
     if (stream) {
-        const int32_t count = ArgCount(L, 3);
-        const unsigned char* p = ArgBuffer(L, 2, count);
+        const int32_t count = ArgCount(L, fn, 3);
+        const unsigned char* p = ArgBuffer(L, fn, 2, 0, count);
         written = count > 0 ? std::fwrite(p, 1, count, stream) : 0;
     }
     lua_pushinteger(L, static_cast<lua_Integer>(written));
@@ -193,11 +216,12 @@ int l_fwrite(lua_State* L)
 // fread(stream, buffer, count) -> bytes read
 int l_fread(lua_State* L)
 {
-    FILE* stream = ArgStream(L, 1);
+    const char* const fn = "fread";
+    FILE* stream = ArgStream(L, fn, 1);
     size_t got = 0;
     if (stream) {
-        const int32_t count = ArgCount(L, 3);
-        unsigned char* p = ArgBuffer(L, 2, count);
+        const int32_t count = ArgCount(L, fn, 3);
+        unsigned char* p = ArgBuffer(L, fn, 2, 0, count);
         got = count > 0 ? std::fread(p, 1, count, stream) : 0;
     }
     lua_pushinteger(L, static_cast<lua_Integer>(got));
@@ -209,7 +233,10 @@ int l_fclose(lua_State* L)
 {
     // A null handle reaches fflush too, which then flushes every output
     // stream of the process.
-    FILE* stream = ArgStream(L, 1);
+    FILE* stream = ArgStream(L, "fclose", 1);
+    // Forgotten first: of two threads closing one stream, one closes it.
+    if (stream && !g_streams.Remove(stream))
+        ArgError(L, "fclose", 1, "not a stream from fopen, or closed already");
     std::fflush(stream);
     if (stream)
         std::fclose(stream);
@@ -221,7 +248,7 @@ int l_fgetALine(lua_State* L)
 {
     // The line numbers in the two log lines are fixed texts, not __LINE__:
     // log readers match them.
-    FILE* stream = ArgStream(L, 1);
+    FILE* stream = ArgStream(L, "fgetALine", 1);
     if (!stream) {
         PyrraDebug::DebugErr("%s @ %d, file handle == null\n", kSourceName, 98);
         lua_pushboolean(L, 0);
@@ -243,7 +270,7 @@ int l_fgetALine(lua_State* L)
 // LFopen(path, mode) -> descriptor, or -1
 int l_LFOpen(lua_State* L)
 {
-    const char* path = ArgPath(L, 1);
+    const char* path = ArgPath(L, "LFopen", 1);
     const int32_t mode = ArgInt32(L, 2);
     int fd = -1;
     // No path opens nothing, as a path that cannot be found.
@@ -262,6 +289,10 @@ int l_LFOpen(lua_State* L)
     default:
         break;
     }
+    if (fd >= 0 && !AddDescriptor(fd)) {
+        close(fd);
+        return luaL_error(L, "LFopen: out of memory");
+    }
     lua_pushinteger(L, fd);
     return 1;
 }
@@ -269,23 +300,25 @@ int l_LFOpen(lua_State* L)
 // LFseek(fd, low, high, origin) -> none
 int l_LFSeek(lua_State* L)
 {
-    const int fd = ArgInt32(L, 1);
+    const int fd = ArgDescriptor(L, "LFseek", 1);
     const uint64_t low = static_cast<uint64_t>(ArgInt64(L, 2));
     const uint64_t high = static_cast<uint64_t>(ArgInt64(L, 3));
     const int origin = ArgInt32(L, 4);
-    lseek(fd, static_cast<off_t>((high << 32) | low), origin);
+    if (fd >= 0)
+        lseek(fd, static_cast<off_t>((high << 32) | low), origin);
     return 1;
 }
 
 // LFwrite(fd, buffer, count) -> count, or nil
 int l_LFWrite(lua_State* L)
 {
-    const int fd = ArgInt32(L, 1);
-    const int32_t count = ArgCount(L, 3);
-    const unsigned char* p = ArgBuffer(L, 2, count);
+    const char* const fn = "LFwrite";
+    const int fd = ArgDescriptor(L, fn, 1);
+    const int32_t count = ArgCount(L, fn, 3);
+    const unsigned char* p = ArgBuffer(L, fn, 2, 0, count);
     // Any progress answers count, as scripts expect; WriteAll has already
     // retried what a partial write left over.
-    if (WriteAll(fd, p, static_cast<size_t>(count)) > 0)
+    if (fd >= 0 && WriteAll(fd, p, static_cast<size_t>(count)) > 0)
         lua_pushinteger(L, count);
     else
         lua_pushnil(L);
@@ -295,13 +328,16 @@ int l_LFWrite(lua_State* L)
 // LFread(fd, buffer, count) -> count, or nil
 int l_LFRead(lua_State* L)
 {
-    const int fd = ArgInt32(L, 1);
-    const int32_t count = ArgCount(L, 3);
-    unsigned char* p = ArgBuffer(L, 2, count);
-    ssize_t n;
-    do {
-        n = read(fd, p, static_cast<size_t>(count));
-    } while (n < 0 && errno == EINTR);
+    const char* const fn = "LFread";
+    const int fd = ArgDescriptor(L, fn, 1);
+    const int32_t count = ArgCount(L, fn, 3);
+    unsigned char* p = ArgBuffer(L, fn, 2, 0, count);
+    ssize_t n = 0;
+    if (fd >= 0) {
+        do {
+            n = read(fd, p, static_cast<size_t>(count));
+        } while (n < 0 && errno == EINTR);
+    }
     // Answers the amount asked for, also after a short read: scripts rely
     // on it and find the end by the nil that follows.
     if (n > 0)
@@ -314,14 +350,19 @@ int l_LFRead(lua_State* L)
 // LFclose(fd) -> none
 int l_LFClose(lua_State* L)
 {
-    close(ArgInt32(L, 1));
+    const int fd = ArgDescriptor(L, "LFclose", 1);
+    // Forgotten first: of two threads closing one descriptor, one closes it.
+    if (fd >= 0 && !RemoveDescriptor(fd))
+        ArgError(L, "LFclose", 1, "%d is not a descriptor from LFopen, or closed already", fd);
+    if (fd >= 0)
+        close(fd);
     return 1;
 }
 
 // DeleteFile(path) -> none
 int l_DeleteFile(lua_State* L)
 {
-    if (const char* path = ArgPath(L, 1))
+    if (const char* path = ArgPath(L, "DeleteFile", 1))
         unlink(path);
     return 1;
 }
@@ -331,8 +372,8 @@ int l_CopyFile(lua_State* L)
 {
     size_t srcLen = 0;
     size_t dstLen = 0;
-    const char* src = luaL_checklstring(L, 1, &srcLen);
-    const char* dst = luaL_checklstring(L, 2, &dstLen);
+    const char* src = ArgString(L, "CopyFile", 1, &srcLen);
+    const char* dst = ArgString(L, "CopyFile", 2, &dstLen);
     if (srcLen + dstLen > kCopyPathsMax)
         return luaL_error(L, "CopyFile: the two paths together are longer than %d characters",
             static_cast<int>(kCopyPathsMax));

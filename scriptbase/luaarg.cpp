@@ -1,5 +1,7 @@
 #include "luaarg.h"
 
+#include "handles.h"
+
 #include <cmath>
 
 int64_t ArgInt64(lua_State* L, int index)
@@ -26,28 +28,27 @@ uint32_t ArgUInt32(lua_State* L, int index)
     return static_cast<uint32_t>(static_cast<uint64_t>(ArgInt64(L, index)));
 }
 
-int32_t ArgCount(lua_State* L, int index)
+int32_t ArgCount(lua_State* L, const char* fn, int index)
 {
     const int32_t count = ArgInt32(L, index);
     if (count < 0)
-        luaL_argerror(L, index, "count must not be negative");
+        ArgError(L, fn, index, "count must not be negative");
     return count;
 }
 
-unsigned char* ArgBuffer(lua_State* L, int index)
+unsigned char* ArgBuffer(lua_State* L, const char* fn, int index, int64_t offset, size_t count)
 {
-    void* p = lua_touserdata(L, index);
-    if (!p)
-        luaL_argerror(L, index, "buffer handle is null");
-    return static_cast<unsigned char*>(p);
+    return ArgBytes(L, fn, index, offset, count, &g_scriptBuffers);
 }
 
-unsigned char* ArgBuffer(lua_State* L, int index, size_t count)
+const char* ArgString(lua_State* L, const char* fn, int index, size_t* length)
 {
-    return count > 0 ? ArgBuffer(L, index) : static_cast<unsigned char*>(lua_touserdata(L, index));
+    if (!lua_isstring(L, index))
+        ArgError(L, fn, index, "string expected, got %s", luaL_typename(L, index));
+    return lua_tolstring(L, index, length);
 }
 
-const char* ArgPath(lua_State* L, int index)
+const char* ArgPath(lua_State* L, const char* fn, int index)
 {
-    return luaL_optstring(L, index, nullptr);
+    return lua_isnoneornil(L, index) ? nullptr : ArgString(L, fn, index);
 }

@@ -54,8 +54,10 @@ int l_MessageBox(lua_State* L)
 {
     // Nothing appears on screen: the window's question box is reached
     // through the host's "ToolMessageBox".
-    const char* text = luaL_checkstring(L, 2);
-    luaL_optlstring(L, 3, "", nullptr);
+    const char* text = ArgString(L, "MessageBox", 2);
+    // The second text is only checked: a string or a number when present.
+    if (!lua_isnoneornil(L, 3))
+        ArgString(L, "MessageBox", 3);
     PyrraDebug::DebugMsg("%s\n", text);
     lua_pushnumber(L, 0);
     return 1;
@@ -70,18 +72,20 @@ int l_Exit(lua_State*)
 // DebugTrace(text) -> none
 int l_DebugTrace(lua_State* L)
 {
-    PyrraDebug::DebugMsg("%s\n", luaL_checkstring(L, 1));
+    PyrraDebug::DebugMsg("%s\n", ArgString(L, "DebugTrace", 1));
     return 1;
 }
 
 // TraceBuffer(buffer, count) -> none
 int l_TraceBuffer(lua_State* L)
 {
-    const int32_t length = ArgCount(L, 2);
-    const unsigned char* p = ArgBuffer(L, 1, length);
+    const int32_t length = ArgCount(L, "TraceBuffer", 2);
+    // Only the bytes copied are read, and only those must be in the buffer.
+    const int32_t shown = std::min(length, kTraceSize);
+    const unsigned char* p = ArgBuffer(L, "TraceBuffer", 1, 0, shown);
     char area[kTraceSize] = {};
-    if (length > 0)
-        std::memcpy(area, p, std::min(length, kTraceSize));
+    if (shown > 0)
+        std::memcpy(area, p, shown);
     PyrraDebug::DebugMsg("%.*s\n", kTraceSize, area);
     return 1;
 }

@@ -97,7 +97,7 @@ int l_SetCurrentDirectory(lua_State* L)
 {
     // Moves the base of every relative path of the whole process. The
     // outcome is not reported; a script checks with GetCurrentDirectory.
-    const char* path = ArgPath(L, 1);
+    const char* path = ArgPath(L, "SetCurrentDirectory", 1);
     [[maybe_unused]] const int rc = path ? chdir(path) : -1;
     return 1;
 }
@@ -105,7 +105,7 @@ int l_SetCurrentDirectory(lua_State* L)
 // GetFileNameFromPath(path) -> text after the last "/"
 int l_GetFileNameFromPath(lua_State* L)
 {
-    lua_pushstring(L, FileNameOf(luaL_checkstring(L, 1)));
+    lua_pushstring(L, FileNameOf(ArgString(L, "GetFileNameFromPath", 1)));
     return 1;
 }
 

@@ -1,9 +1,10 @@
 // The exports of scriptbase.dll: the registration entries and script
 // functions a tool script reaches through package.loadlib, and the plain
 // host-side helpers. Buffer handles are light userdata holding raw
-// addresses; the script keeps track of their sizes. Script functions whose
-// line in the sources says "-> none" still report one result without pushing
-// one: the script gets its own last argument back.
+// addresses; the library knows each live buffer's size and refuses, with a
+// Lua error, a handle or byte range that is not inside one (handles.h).
+// Script functions whose line in the sources says "-> none" still report one
+// result without pushing one: the script gets its own last argument back.
 #pragma once
 
 #include "BCString.h"

@@ -1,6 +1,7 @@
 // Throughput of blockcrypt.dll's RC6 against Crypto++'s RC6, block by block
 // as scripts call it, in one run. Prints both bytes_per_second counters and
 // their ratio; fails when ours is slower.
+#include "BenchMedians.h"
 #include "BlockCrypt.h"
 #include "ModulePath.h"
 
@@ -8,7 +9,6 @@
 #include <cryptopp/rc6.h>
 #include <cstdio>
 #include <dlfcn.h>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -85,52 +85,23 @@ BENCHMARK_TEMPLATE(CryptoPlusPlus, CryptoPP::RC6::Encryption)->Name("Encrypt/Cry
 BENCHMARK_TEMPLATE(Ours, false)->Name("Decrypt/blockcrypt");
 BENCHMARK_TEMPLATE(CryptoPlusPlus, CryptoPP::RC6::Decryption)->Name("Decrypt/CryptoPP");
 
-// Prints as usual and keeps each benchmark's throughput for the ratio.
-class Recorder : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const auto rate = run.counters.find("bytes_per_second");
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median"
-                && rate != run.counters.end())
-                m_rates[run.run_name.function_name] = rate->second.value;
-        }
-    }
-    double Rate(const std::string& name) const
-    {
-        const auto found = m_rates.find(name);
-        return found != m_rates.end() ? found->second : 0;
-    }
-
-private:
-    std::map<std::string, double> m_rates;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // Medians of interleaved repetitions: the machine is shared, single runs
-    // drift with its load.
-    std::vector<char*> args(argv, argv + argc);
-    char repetitions[] = "--benchmark_repetitions=7";
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    char aggregates[] = "--benchmark_report_aggregates_only=true";
-    args.insert(args.begin() + 1, {repetitions, interleave, aggregates});
+    std::vector<char*> args = MedianArguments(argc, argv);
     argc = static_cast<int>(args.size());
     argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv) || !LoadLibrary())
         return 1;
-    Recorder recorder;
+    MedianRecorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);
 
     bool fastEnough = true;
     for (const char* op : {"Encrypt", "Decrypt"}) {
-        const double ours = recorder.Rate(std::string(op) + "/blockcrypt");
-        const double theirs = recorder.Rate(std::string(op) + "/CryptoPP");
+        const double ours = recorder.Median(std::string(op) + "/blockcrypt", "bytes_per_second");
+        const double theirs = recorder.Median(std::string(op) + "/CryptoPP", "bytes_per_second");
         if (ours <= 0 || theirs <= 0)
             continue;
         const double ratio = ours / theirs;

@@ -136,25 +136,50 @@ TEST_F(ScriptBase, StringResultsThrowNothingWhenMemoryIsShort)
     EXPECT_STREQ(name("images/board.img", true), "board.img");
 }
 
-TEST_F(ScriptBase, MidBufferOffsetsAndRefusesNull)
+TEST_F(ScriptBase, MidBufferOffsetsInsideItsBufferAndRefusesNull)
 {
     auto* mid = Get<int(lua_State*)>("l_MidBuffer");
+    auto* mallocBuffer = Get<int(lua_State*)>("l_MallocBuff");
+    auto* freeBuffer = Get<int(lua_State*)>("l_FreeBuffer");
     lua_State* L = luaL_newstate();
     ASSERT_NE(L, nullptr);
-    unsigned char block[16] = {};
-
-    lua_pushcfunction(L, mid);
-    lua_pushlightuserdata(L, block);
-    lua_pushnumber(L, 5.9);
-    ASSERT_EQ(lua_pcall(L, 2, 1, 0), 0) << lua_tostring(L, -1);
-    EXPECT_EQ(lua_touserdata(L, -1), block + 5);
+    lua_pushcfunction(L, mallocBuffer);
+    lua_pushnumber(L, 16);
+    ASSERT_EQ(lua_pcall(L, 1, 1, 0), 0) << lua_tostring(L, -1);
+    auto* block = static_cast<unsigned char*>(lua_touserdata(L, -1));
     lua_pop(L, 1);
 
-    lua_pushcfunction(L, mid);
-    lua_pushnil(L);
-    lua_pushnumber(L, 5);
-    ASSERT_NE(lua_pcall(L, 2, 1, 0), 0);
-    EXPECT_NE(std::strstr(lua_tostring(L, -1), "buffer handle is null"), nullptr);
+    const struct {
+        bool null;
+        double offset;
+        const char* error; // null: the handle comes back offset bytes on
+    } cases[] = {
+        {false, 5.9, nullptr},
+        {false, 16, nullptr},
+        {false, 17, "bad argument #1 to 'MidBuffer' (byte 17 is outside its 16-byte buffer)"},
+        {false, -1, "byte -1 is outside"},
+        {true, 5, "buffer handle is null"},
+    };
+    for (const auto& c : cases) {
+        lua_pushcfunction(L, mid);
+        if (c.null)
+            lua_pushnil(L);
+        else
+            lua_pushlightuserdata(L, block);
+        lua_pushnumber(L, c.offset);
+        const int rc = lua_pcall(L, 2, 1, 0);
+        if (c.error) {
+            ASSERT_NE(rc, 0) << c.offset;
+            EXPECT_NE(std::strstr(lua_tostring(L, -1), c.error), nullptr) << lua_tostring(L, -1);
+        } else {
+            ASSERT_EQ(rc, 0) << lua_tostring(L, -1);
+            EXPECT_EQ(lua_touserdata(L, -1), block + static_cast<int>(c.offset));
+        }
+        lua_pop(L, 1);
+    }
+    lua_pushcfunction(L, freeBuffer);
+    lua_pushlightuserdata(L, block);
+    ASSERT_EQ(lua_pcall(L, 1, 0, 0), 0) << lua_tostring(L, -1);
     lua_close(L);
 }
 

@@ -1,5 +1,6 @@
-// Replaces the process's operator new and new[] (and the matching deletes, so
-// that every block goes through malloc and free alike, sanitizers included).
+// Replaces the process's operator new and new[], their nothrow forms (which
+// the script libraries use) and the matching deletes, so that every block
+// goes through malloc and free alike, sanitizers included.
 #include "FailingNew.h"
 
 #include <atomic>
@@ -34,6 +35,20 @@ void* operator new(std::size_t size)
 void* operator new[](std::size_t size)
 {
     return Allocate(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return Allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+{
+    return operator new(size, tag);
 }
 
 void operator delete(void* block) noexcept

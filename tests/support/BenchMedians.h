@@ -1,0 +1,49 @@
+// For benchmarks that judge their own numbers: medians of interleaved
+// repetitions (the machine is shared, single runs drift with its load) and a
+// reporter that keeps them. Header only, so that tests never need Google
+// Benchmark.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+// argv with the options for medians of seven interleaved repetitions put in
+// front of the caller's own, for benchmark::Initialize.
+inline std::vector<char*> MedianArguments(int argc, char** argv)
+{
+    static char repetitions[] = "--benchmark_repetitions=7";
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    static char aggregates[] = "--benchmark_report_aggregates_only=true";
+    std::vector<char*> args(argv, argv + argc);
+    args.insert(args.begin() + 1, {repetitions, interleave, aggregates});
+    return args;
+}
+
+// Prints as usual and keeps the median of every counter of every benchmark.
+class MedianRecorder : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median")
+                continue;
+            for (const auto& counter : run.counters)
+                m_medians[{run.run_name.function_name, counter.first}] = counter.second.value;
+        }
+    }
+
+    // The median of a counter ("bytes_per_second", "items_per_second") of
+    // the benchmark of that name; 0 when it did not run.
+    double Median(const std::string& name, const std::string& counter) const
+    {
+        const auto found = m_medians.find({name, counter});
+        return found != m_medians.end() ? found->second : 0;
+    }
+
+private:
+    std::map<std::pair<std::string, std::string>, double> m_medians;
+};
