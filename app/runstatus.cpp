@@ -39,6 +39,8 @@ void RunStatus::Progress(int percent)
 
 void RunStatus::End(bool finished)
 {
+    if (!m_bRunning)
+        return;
     if (finished)
         ++m_nFinished;
     else

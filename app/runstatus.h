@@ -18,7 +18,9 @@ public:
     // A run starts, writing an image of imageBytes (0 when unknown).
     void Begin(qint64 imageBytes);
     void Progress(int percent);
-    // The run ended well or failed, and is counted.
+    // The run ended well or failed, and is counted; only its first end
+    // counts (a failed run is reported by several errors), and an end
+    // reported while no run is shown counts nothing.
     void End(bool finished);
     // The run stopped without an end (the start watchdog): not counted.
     void Stop();
