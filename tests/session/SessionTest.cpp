@@ -19,6 +19,7 @@
 #include "CaptureOutput.h"
 #include "DeviceMessage/KoraDeviceMessage.h"
 #include "Files.h"
+#include "SampleFlash.h"
 #include "SessionHost.h"
 #include "SimDevice.h"
 
