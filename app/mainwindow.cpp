@@ -155,7 +155,12 @@ int MainWindow::BurnBegin(unsigned int armTimeout)
     PostInfoText(QString::fromLatin1(kWelcome));
     m_bProgressSeen = false;
     PostToGui([this, armTimeout] {
-        m_pRunStatus->Begin(m_strLoadedImage.isEmpty() ? 0 : QFileInfo(m_strLoadedImage).size());
+        const qint64 imageBytes
+            = m_strLoadedImage.isEmpty() ? 0 : QFileInfo(m_strLoadedImage).size();
+        if (armTimeout)
+            m_pRunStatus->Begin(imageBytes);
+        else
+            m_pRunStatus->Resume(imageBytes);
         StopWatchdog();
         if (armTimeout)
             m_nTimerId = startTimer(m_nWatchdogMs);

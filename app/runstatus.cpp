@@ -25,10 +25,26 @@ void RunStatus::SetFormats(const QString& countsFormat, const QString& runFormat
 
 void RunStatus::Begin(qint64 imageBytes)
 {
+    m_elapsed.start();
+    ShowRun(imageBytes);
+}
+
+void RunStatus::Resume(qint64 imageBytes)
+{
+    // The clock goes on from the begin of the run that goes on.
+    if (m_bRunFailed)
+        --m_nFailed;
+    else
+        m_elapsed.start();
+    ShowRun(imageBytes);
+}
+
+void RunStatus::ShowRun(qint64 imageBytes)
+{
     m_imageBytes = imageBytes;
     m_nPercent = 0;
     m_bRunning = true;
-    m_elapsed.start();
+    m_bRunFailed = false;
     m_clock.start();
     Refresh();
 }
@@ -41,10 +57,13 @@ void RunStatus::Progress(int percent)
 
 void RunStatus::End(bool finished)
 {
+    if (!m_bRunning)
+        return;
     if (finished)
         ++m_nFinished;
     else
         ++m_nFailed;
+    m_bRunFailed = !finished;
     Stop();
 }
 

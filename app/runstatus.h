@@ -17,8 +17,14 @@ public:
 
     // A run starts, writing an image of imageBytes (0 when unknown).
     void Begin(qint64 imageBytes);
+    // The run goes on after its wait for FES ran out (the board came back
+    // late): the failure counted for that run is taken back, and its clock
+    // goes on. Without such a failure, as Begin.
+    void Resume(qint64 imageBytes);
     void Progress(int percent);
-    // The run ended well or failed, and is counted.
+    // The run ended well or failed, and is counted; only its first end
+    // counts (a failed run is reported by several errors), and an end
+    // reported while no run is shown counts nothing.
     void End(bool finished);
     // The run stopped without an end (the start watchdog): not counted.
     void Stop();
@@ -29,6 +35,8 @@ public:
     static QString RateText(qint64 imageBytes, int percent, qint64 ms);
 
 private:
+    // Shows a run going on, writing an image of imageBytes.
+    void ShowRun(qint64 imageBytes);
     void Refresh();
 
     QString m_countsFormat;
@@ -40,4 +48,5 @@ private:
     int m_nFinished = 0;
     int m_nFailed = 0;
     bool m_bRunning = false;
+    bool m_bRunFailed = false; // the last run begun ended failed
 };

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   liblua5.1-0-dev lua5.1 zlib1g-dev
-  qt6-base-dev
+  qt6-base-dev xvfb
   libgtest-dev libgmock-dev libbenchmark-dev libcrypto++-dev
 )
 

@@ -1,10 +1,14 @@
 // Built into the test copy of Vemora (vemora_probe): the program as shipped,
 // plus a watcher that reports each message box on standard output and
-// answers it with Ok, and reports the window once it is shown and closes
-// it. So a test can run the whole start-up to its exit status.
+// answers it with Ok, and reports the window once it is shown (or, with
+// VEMORA_PROBE_RUN, once a flashing run has ended: RunWatcher.h) and closes
+// it. So a test can run the whole start-up, or a whole run, to its exit
+// status.
 //   box.<field>=<value>     for every box (fields: title, text, icon,
 //                           buttons, parent, window_visible)
 //   window.<field>=<value>  once, for the shown window
+#include "RunWatcher.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTextBrowser>
 #include <QTimer>
 #include <cstdio>
@@ -44,6 +49,19 @@ template <typename W> QString TextOf(QWidget* window, const char* name)
     return widget ? widget->text() : QStringLiteral("(missing)");
 }
 
+int ProgressOf(QWidget* window)
+{
+    const auto* progress = window->findChild<QProgressBar*>(QStringLiteral("_ctrlProcess"));
+    return progress ? progress->value() : -1;
+}
+
+QString StatusOf(QWidget* window)
+{
+    const auto* bar = window->findChild<QStatusBar*>(QStringLiteral("statusBar"));
+    const auto* label = bar ? bar->findChild<QLabel*>(QStringLiteral("_ctrlRunStatus")) : nullptr;
+    return label ? label->text() : QStringLiteral("(missing)");
+}
+
 void ReportBox(QMessageBox* box)
 {
     const QWidget* window = MainWindow();
@@ -70,11 +88,10 @@ void ReportWindow(QWidget* window)
     Field("window", "label", TextOf<QLabel>(window, "label_2"));
     Field("window", "path", TextOf<QLineEdit>(window, "_ctrlImagePath"));
     Field("window", "info", TextOf<QLabel>(window, "_ctrlInfo"));
-    const auto* progress = window->findChild<QProgressBar*>(QStringLiteral("_ctrlProcess"));
-    Field("window", "progress",
-        progress ? QString::number(progress->value()) : QStringLiteral("(missing)"));
+    Field("window", "progress", QString::number(ProgressOf(window)));
     const auto* guide = window->findChild<QTextBrowser*>(QStringLiteral("_guildText"));
     Field("window", "guide", guide ? guide->toPlainText() : QStringLiteral("(missing)"));
+    Field("window", "status", StatusOf(window));
     std::fflush(stdout);
     window->close();
 }
@@ -85,7 +102,8 @@ void Watch()
     // The window is reported on the tick after it was first seen, when what
     // start-up posted to it has been applied.
     auto seen = std::make_shared<bool>(false);
-    QObject::connect(timer, &QTimer::timeout, [seen] {
+    auto run = std::make_shared<std::unique_ptr<RunWatcher>>();
+    QObject::connect(timer, &QTimer::timeout, [seen, run] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             ReportBox(box);
             return;
@@ -93,9 +111,16 @@ void Watch()
         QWidget* window = MainWindow();
         if (!window || !window->isVisible())
             return;
-        if (*seen)
-            ReportWindow(window);
-        *seen = true;
+        if (!*seen) {
+            *seen = true;
+            *run = RunWatcher::FromEnvironment();
+            return;
+        }
+        if (*run
+            && !(*run)->Ended(window,
+                {ProgressOf(window), TextOf<QLabel>(window, "_ctrlInfo"), StatusOf(window)}))
+            return;
+        ReportWindow(window);
     });
     timer->start(kPollMs);
 }

@@ -1,11 +1,12 @@
 // The start-up of Vemora, run as a program: its test copy (vemora_probe,
 // which reports and closes boxes and the window) in a scratch folder with
 // the plug-ins each case chooses.
+#include "ProbeRun.h"
+
 #include <QDir>
 #include <QFile>
-#include <QMap>
 #include <QMessageBox>
-#include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,21 +16,10 @@ namespace {
 
 const QString kBin = QStringLiteral(VEMORA_BIN_DIR);
 const QString kTestProc = QStringLiteral(TESTPROC_PATH);
-constexpr int kRunMs = 60000;
 
-struct Run {
-    QString out;
-    QString err;
-    int status = -1000;
-    QMap<QString, QString> fields; // "box.text", "window.pos", ...
-};
-
-// Source files by the name they get beside the program.
-using Files = QMap<QString, QString>;
-
-Files Complete()
+ProgramFiles Complete()
 {
-    return Files {
+    return ProgramFiles {
         {u"pluginhub.dll"_s, kBin + u"/pluginhub.dll"_s},
         {u"langhub.dll"_s, kBin + u"/langhub.dll"_s},
         {u"Vemora.lan"_s, kBin + u"/Vemora.lan"_s},
@@ -37,63 +27,16 @@ Files Complete()
     };
 }
 
-Files Without(Files files, const QString& name)
+ProgramFiles Without(ProgramFiles files, const QString& name)
 {
     files.remove(name);
     return files;
 }
 
-Files With(Files files, const QString& name, const QString& source)
+ProgramFiles With(ProgramFiles files, const QString& name, const QString& source)
 {
     files[name] = source;
     return files;
-}
-
-// Qt's offscreen platform with one 1920 x 1080 screen.
-QString Platform(const QString& scratch)
-{
-    const QString config = scratch + u"/screen.json"_s;
-    QFile file(config);
-    if (!file.exists() && file.open(QIODevice::WriteOnly))
-        file.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920, "height": 1080,
-                       "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-    return u"offscreen:configfile="_s + config;
-}
-
-Run Start(const QString& dir, const Files& files, const QByteArray& lang = "en_US.UTF-8")
-{
-    QDir().mkpath(dir);
-    QFile::copy(kBin + u"/vemora_probe"_s, dir + u"/Vemora"_s);
-    for (auto file = files.begin(); file != files.end(); ++file)
-        QFile::copy(file.value(), dir + QLatin1Char('/') + file.key());
-
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"LANG"_s, QString::fromLatin1(lang));
-    env.insert(u"QT_QPA_PLATFORM"_s, Platform(QFileInfo(dir).path()));
-    process.setProcessEnvironment(env);
-    process.start(dir + u"/Vemora"_s, QStringList());
-    Run run;
-    if (!process.waitForFinished(kRunMs)) {
-        process.kill();
-        process.waitForFinished();
-    } else if (process.exitStatus() == QProcess::NormalExit) {
-        run.status = process.exitCode();
-    }
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    for (const QString& line : run.out.split(QLatin1Char('\n'))) {
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if ((line.startsWith(QLatin1String("box.")) || line.startsWith(QLatin1String("window.")))
-            && equals > 0)
-            run.fields.insert(line.left(equals), line.mid(equals + 1));
-    }
-    return run;
-}
-
-bool HasLine(const QString& text, const QString& line)
-{
-    return text.split(QLatin1Char('\n')).contains(line);
 }
 
 } // namespace
@@ -115,13 +58,13 @@ private:
 
 void StartupTest::failures_data()
 {
-    QTest::addColumn<Files>("files");
+    QTest::addColumn<ProgramFiles>("files");
     QTest::addColumn<QStringList>("outLines");
     QTest::addColumn<bool>("centerErrorPrinted");
     QTest::addColumn<QString>("boxText");
     QTest::addColumn<int>("status");
 
-    const Files all = Complete();
+    const ProgramFiles all = Complete();
     QTest::newRow("plug-in center missing")
         << Without(all, u"pluginhub.dll"_s) << QStringList {u"LoadPluginCenter Failed"_s} << true
         << u"LoadPluginCenter Error"_s << 255;
@@ -145,14 +88,14 @@ void StartupTest::failures_data()
 
 void StartupTest::failures()
 {
-    QFETCH(Files, files);
+    QFETCH(ProgramFiles, files);
     QFETCH(QStringList, outLines);
     QFETCH(bool, centerErrorPrinted);
     QFETCH(QString, boxText);
     QFETCH(int, status);
 
     const QString dir = m_scratch.filePath(QString::fromLatin1(QTest::currentDataTag()));
-    const Run run = Start(dir, files);
+    const ProbeRun run = RunProbe(dir, files);
     QCOMPARE(run.status, status);
     QVERIFY2(HasLine(run.out, u"library file path: "_s + dir + u"/pluginhub.dll"_s),
         qPrintable(run.out));
@@ -180,7 +123,7 @@ void StartupTest::unreadableProgramPath()
     QString dir = m_scratch.filePath(u"long"_s);
     while (dir.size() < 300)
         dir += u"/"_s + QString(40, QLatin1Char('d'));
-    const Run run = Start(dir, Complete());
+    const ProbeRun run = RunProbe(dir, Complete());
     QCOMPARE(run.status, 255);
     QVERIFY2(HasLine(run.err, u"LoadPluginCenter Error"_s), qPrintable(run.err));
     QVERIFY2(HasLine(run.out, u"LoadPluginCenter Failed"_s), qPrintable(run.out));
@@ -191,7 +134,7 @@ void StartupTest::unreadableProgramPath()
 void StartupTest::startsWithLanguageFile()
 {
     const QString dir = m_scratch.filePath(u"with-lan"_s);
-    const Run run = Start(dir, Complete(), "de_DE.UTF-8");
+    const ProbeRun run = RunProbe(dir, Complete(), "de_DE.UTF-8");
     QCOMPARE(run.status, 0);
     QVERIFY(!run.fields.contains(u"box.text"_s));
     // Bound in this order: InitVemoProc, then the monitor.
@@ -216,7 +159,7 @@ void StartupTest::startsWithLanguageFile()
 void StartupTest::startsWithoutLanguageFile()
 {
     const QString dir = m_scratch.filePath(u"without-lan"_s);
-    const Run run = Start(dir, Without(Complete(), u"Vemora.lan"_s), "de_DE.UTF-8");
+    const ProbeRun run = RunProbe(dir, Without(Complete(), u"Vemora.lan"_s), "de_DE.UTF-8");
     QCOMPARE(run.status, 0);
     QVERIFY(!run.fields.contains(u"box.text"_s));
     QCOMPARE(run.fields.value(u"window.image"_s), u"Image"_s);
@@ -234,7 +177,7 @@ void StartupTest::reloadsTheLastImage()
     const QString image = dir + u"/last.img"_s;
     QFile(image).open(QIODevice::WriteOnly);
     QSettings(dir + u"/vemora.ini"_s, QSettings::IniFormat).setValue(u"Vemora/image"_s, image);
-    Run run = Start(dir, Complete());
+    ProbeRun run = RunProbe(dir, Complete());
     QCOMPARE(run.status, 0);
     QVERIFY2(run.out.indexOf(u"testproc: LoadFWFile "_s + image)
             > run.out.indexOf(u"testproc: DeviceMsgLoop"_s),
@@ -242,7 +185,7 @@ void StartupTest::reloadsTheLastImage()
     QCOMPARE(run.fields.value(u"window.path"_s), image);
 
     QFile::remove(image);
-    run = Start(dir, Complete());
+    run = RunProbe(dir, Complete());
     QCOMPARE(run.status, 0);
     QVERIFY2(
         HasLine(run.err, u"Load firmware file "_s + image + u" failed"_s), qPrintable(run.err));

@@ -632,9 +632,25 @@ void WindowTest::statusBarCounts()
     QTRY_VERIFY(status->text().contains(u"Elapsed: 0:00"_s));
     OnThread([&] { return cb.pfnBurnOver(nullptr, 0, nullptr); });
     QTRY_COMPARE(status->text(), u"Finished: 1   Failed: 0"_s);
+    // A failed run: the script's reason, then the tool driver's text.
     OnThread([&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); });
-    OnThread([&] { return cb.pfnBurnError(nullptr, 0, "x"); });
-    QTRY_COMPARE(status->text(), u"Finished: 1   Failed: 1"_s);
+    OnThread([&] { return cb.pfnBurnError(nullptr, 0, "FES: CMD_FES_TRANS failed"); });
+    OnThread([&] {
+        return cb.pfnBurnError(nullptr, 0, "returned value of Tools.entry_fes_thread is error");
+    });
+    // A board refused before its run began.
+    OnThread([&] { return cb.pfnBurnError(nullptr, 0, "Get Device Stage Failed!"); });
+    QTRY_VERIFY(Info(window.get()).endsWith(u"Get Device Stage Failed!"_s));
+    QCOMPARE(status->text(), u"Finished: 1   Failed: 1"_s);
+    // A board back in FES after its wait ran out: its run goes on, and the
+    // failure the time-out counted is taken back.
+    OnThread([&] { return cb.pfnBurnBegin(nullptr, 1, nullptr); });
+    OnThread([&] { return cb.pfnBurnError(nullptr, 0, "Wait for Fes Device Timeout..."); });
+    QTRY_COMPARE(status->text(), u"Finished: 1   Failed: 2"_s);
+    OnThread([&] { return cb.pfnBurnBegin(nullptr, 0, nullptr); });
+    QTRY_VERIFY(status->text().startsWith(u"Finished: 1   Failed: 1      Elapsed: "_s));
+    OnThread([&] { return cb.pfnBurnOver(nullptr, 0, nullptr); });
+    QTRY_COMPARE(status->text(), u"Finished: 2   Failed: 1"_s);
 }
 
 void WindowTest::statusTexts()

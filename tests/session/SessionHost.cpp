@@ -1,8 +1,8 @@
 #include "SessionHost.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
 #include <mutex>
 
@@ -217,22 +217,4 @@ std::string SampleManifest(const std::string& tool)
         + SampleGen("boot.img") + "\" target=0x100000\n" + "item PARTITON rootfs \""
         + SampleGen("rootfs.img") + "\" target=0x400000\n" + "item PARTITON secure \""
         + SampleGen("secure.img") + "\" target=0x2000000 encrypt\n";
-}
-
-::testing::AssertionResult FlashHoldsSample(const std::vector<uint8_t>& flash)
-{
-    std::vector<uint8_t> expected(flash.size(), 0);
-    const std::pair<const char*, size_t> parts[]
-        = {{"boot.img", 0x100000}, {"rootfs.img", 0x400000}, {"secure.img", 0x2000000}};
-    for (const auto& [file, target] : parts) {
-        const std::string data = ReadFile(SampleGen(file));
-        if (data.empty() || target + data.size() > expected.size())
-            return ::testing::AssertionFailure() << file << " does not fit the flash";
-        std::memcpy(expected.data() + target, data.data(), data.size());
-    }
-    if (flash == expected)
-        return ::testing::AssertionSuccess();
-    const auto diff = std::mismatch(flash.begin(), flash.end(), expected.begin());
-    return ::testing::AssertionFailure()
-        << "flash differs from the partitions at byte " << (diff.first - flash.begin());
 }

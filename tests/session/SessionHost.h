@@ -68,5 +68,3 @@ std::string SampleSrc(const std::string& name);
 std::string PackImage(const std::string& dir, const std::string& name, const std::string& lines);
 // The sample image's manifest lines, with `tool` as its tool script.
 std::string SampleManifest(const std::string& tool);
-// The board's whole flash equals the sample's partitions at their targets.
-::testing::AssertionResult FlashHoldsSample(const std::vector<uint8_t>& flash);
