@@ -2,6 +2,8 @@
 
 #include "LanguageInterface.h"
 #include "ModulePath.h"
+#include "callevent.h"
+#include "guihandover.h"
 #include "languageindex.h"
 #include "mainwindowform.h"
 #include "progresstext.h"
@@ -41,11 +43,6 @@ QString IniPath()
 
 } // namespace
 
-template <typename F> void MainWindow::PostToGui(F f)
-{
-    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
-}
-
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , m_pForm(std::make_unique<MainWindowForm>())
@@ -64,6 +61,7 @@ MainWindow::MainWindow(QWidget* parent)
     m_nQuestionEvent = QEvent::registerEventType();
     m_nProgressEvent = QEvent::registerEventType();
     m_nInfoEvent = QEvent::registerEventType();
+    m_nCallEvent = QEvent::registerEventType();
     PostInfoText(QString::fromLatin1(kWelcome));
     m_strIniPath = IniPath();
     // Reached by the plug-in's threads only once everything above exists.
@@ -75,10 +73,8 @@ MainWindow::~MainWindow()
     DetachWindow();
     // No one answers a question any more: the waiting threads get Cancel.
     const std::lock_guard<std::mutex> hold(m_questionLock);
-    for (Question* question : m_pendingQuestions) {
-        question->button = QMessageBox::Cancel;
-        question->answered.release();
-    }
+    for (Question* question : m_pendingQuestions)
+        question->Answer(QMessageBox::Cancel);
 }
 
 int MainWindow::SetVemoProc(VemoProcFunc* table)
@@ -229,7 +225,7 @@ void MainWindow::PostQuestion(Question* question)
         const std::lock_guard<std::mutex> hold(m_questionLock);
         m_pendingQuestions.push_back(question);
     }
-    QCoreApplication::postEvent(this, new QuestionEvent(m_nQuestionEvent, question));
+    Post(new QuestionEvent(m_nQuestionEvent, question));
 }
 
 int MainWindow::QuestionAnswered(int button)
@@ -315,6 +311,7 @@ void MainWindow::timerEvent(QTimerEvent* event)
 
 void MainWindow::customEvent(QEvent* event)
 {
+    MarkDelivered();
     const int type = event->type();
     if (type == m_nQuestionEvent) {
         Question* question = static_cast<QuestionEvent*>(event)->GetQuestion();
@@ -323,12 +320,13 @@ void MainWindow::customEvent(QEvent* event)
         m_pendingQuestions.erase(
             std::remove(m_pendingQuestions.begin(), m_pendingQuestions.end(), question),
             m_pendingQuestions.end());
-        question->button = button;
-        question->answered.release();
+        question->Answer(button);
     } else if (type == m_nProgressEvent) {
         m_nProgress = static_cast<ValueEvent*>(event)->Value();
         m_pForm->_ctrlProcess->setValue(m_nProgress);
         m_pRunStatus->Progress(m_nProgress);
+    } else if (type == m_nCallEvent) {
+        static_cast<CallEvent*>(event)->Run();
     } else if (type == m_nInfoEvent) {
         const auto* info = static_cast<ValueEvent*>(event);
         m_strInfoText = info->Text();
@@ -353,12 +351,24 @@ void MainWindow::SetButtonsEnabled(bool enabled)
 
 void MainWindow::PostProgress(int value)
 {
-    QCoreApplication::postEvent(this, new ValueEvent(m_nProgressEvent, value));
+    Post(new ValueEvent(m_nProgressEvent, value));
 }
 
 void MainWindow::PostInfoText(const QString& text, bool elide)
 {
-    QCoreApplication::postEvent(this, new ValueEvent(m_nInfoEvent, elide ? 1 : 0, text));
+    Post(new ValueEvent(m_nInfoEvent, elide ? 1 : 0, text));
+}
+
+void MainWindow::PostToGui(std::function<void()> f)
+{
+    Post(new CallEvent(m_nCallEvent, std::move(f)));
+}
+
+void MainWindow::Post(QEvent* event)
+{
+    // The event is complete: from here on it belongs to the GUI thread.
+    MarkPosted();
+    QCoreApplication::postEvent(this, event);
 }
 
 QString MainWindow::Text(const char* key) const

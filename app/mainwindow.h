@@ -7,13 +7,14 @@
 
 #include <QMainWindow>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 class MainWindowForm;
 class RunStatus;
-struct Question;
+class Question;
 struct tag_LANG_IF;
 
 class MainWindow : public QMainWindow {
@@ -41,7 +42,7 @@ public:
     int BurnWarning(const char* text);
     int BurnOver();
     // The question of pfnMessageBox: asked directly on the GUI thread, else
-    // posted and answered through question->answered.
+    // posted and answered through Question::Answer.
     bool OnGuiThread() const;
     int AskQuestion();
     void PostQuestion(Question* question);
@@ -69,7 +70,9 @@ private:
     void PostProgress(int value);
     void PostInfoText(const QString& text, bool elide = false);
     // Runs f on the GUI thread, after what was posted before.
-    template <typename F> void PostToGui(F f);
+    void PostToGui(std::function<void()> f);
+    // Posts an event to the window, from any thread.
+    void Post(QEvent* event);
     QString Text(const char* key) const;
     void ShowLoadedImage(const QString& path);
     void StopWatchdog();
@@ -85,6 +88,7 @@ private:
     int m_nQuestionEvent;
     int m_nProgressEvent;
     int m_nInfoEvent;
+    int m_nCallEvent;
     int m_nProgress = 0;
     int m_nTimerId = 0;
     int m_nWatchdogMs = kWatchdogMs;

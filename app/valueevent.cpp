@@ -1,5 +1,7 @@
 #include "valueevent.h"
 
+#include "guihandover.h"
+
 #include <utility>
 
 ValueEvent::ValueEvent(int type, int value, QString text)
@@ -7,4 +9,10 @@ ValueEvent::ValueEvent(int type, int value, QString text)
     , m_nValue(value)
     , m_strText(std::move(text))
 {
+}
+
+ValueEvent::~ValueEvent()
+{
+    // Deleted on the GUI thread, delivered or not (the window gone first).
+    MarkDelivered();
 }

@@ -8,6 +8,7 @@
 class ValueEvent : public QEvent {
 public:
     ValueEvent(int type, int value, QString text = QString());
+    ~ValueEvent() override;
 
     int Value() const { return m_nValue; }
     const QString& Text() const { return m_strText; }

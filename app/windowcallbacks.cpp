@@ -97,10 +97,9 @@ int MessageBox(void*, void*, void*)
             return window->QuestionAnswered(window->AskQuestion());
         window->PostQuestion(&question);
     }
-    question.answered.acquire();
+    const int button = question.Wait();
     const WindowUse window;
-    return window ? window->QuestionAnswered(question.button)
-                  : MainWindow::QuestionResult(question.button);
+    return window ? window->QuestionAnswered(button) : MainWindow::QuestionResult(button);
 }
 
 } // namespace

@@ -1,22 +1,32 @@
 # With VEMORA_SANITIZE everything is built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and any finding ends the program. A program that
-# is not built so (lua5.1) or that preloads libraries of its own must load the
-# sanitizer runtimes first: VEMORA_SANITIZER_PRELOAD holds them as the start of
-# an LD_PRELOAD list ("a.so:b.so:"), and is empty otherwise.
+# UndefinedBehaviorSanitizer, and any finding ends the program; with
+# VEMORA_TSAN everything is built with ThreadSanitizer (the two cannot share a
+# program). A program that is not built so (lua5.1) or that preloads libraries
+# of its own must load the sanitizer runtimes first: VEMORA_SANITIZER_PRELOAD
+# holds them as the start of an LD_PRELOAD list ("a.so:b.so:"), and is empty
+# otherwise.
 set(VEMORA_SANITIZER_PRELOAD "")
-if(VEMORA_SANITIZE)
+set(sanitizer_runtimes "")
+if(VEMORA_SANITIZE AND VEMORA_TSAN)
+  message(FATAL_ERROR "VEMORA_SANITIZE and VEMORA_TSAN cannot be on in one build")
+elseif(VEMORA_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
     -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
-  foreach(runtime libasan.so libubsan.so)
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
-      OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
-    if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
-      message(FATAL_ERROR "VEMORA_SANITIZE: ${CMAKE_CXX_COMPILER} has no ${runtime}")
-    endif()
-    string(APPEND VEMORA_SANITIZER_PRELOAD "${path}:")
-  endforeach()
+  set(sanitizer_runtimes libasan.so libubsan.so)
+elseif(VEMORA_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+  set(sanitizer_runtimes libtsan.so)
 endif()
+foreach(runtime IN LISTS sanitizer_runtimes)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} has no ${runtime}")
+  endif()
+  string(APPEND VEMORA_SANITIZER_PRELOAD "${path}:")
+endforeach()
 
 # vemora_add_module(<target> <file name> SOURCES ... [EXPORTS <list>])
 # Builds a shared library that lands in build/bin/ under the exact file name
@@ -75,7 +85,7 @@ function(vemora_limit_exports target file_name list)
   file(CONFIGURE OUTPUT ${map} CONTENT "${script}" @ONLY)
   target_link_options(${target} PRIVATE -Wl,--version-script=${map})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
-  if(VEMORA_TESTS)
+  if(VEMORA_TESTS AND NOT VEMORA_TSAN)
     add_test(NAME exports.${file_name}
       COMMAND ${CMAKE_SOURCE_DIR}/tools/check-exports.sh $<TARGET_FILE:${target}> ${list})
   endif()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds with warnings as errors and runs the whole test suite; then
 # builds it with AddressSanitizer and UndefinedBehaviorSanitizer and runs it
-# again (tools/sanitize.sh). The runs go one after the other, never side by
-# side, and a summary of both ends the output.
+# again (tools/sanitize.sh); then builds the thread-heavy suites with
+# ThreadSanitizer and runs them (tools/tsan.sh). The runs go one after the
+# other, never side by side, and a summary of all ends the output.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +16,10 @@ ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 600 | tee buil
 plain=$?
 tools/sanitize.sh
 sanitized=$?
+tsan_start=$SECONDS
+tools/tsan.sh
+threads=$?
+tsan_time=$((SECONDS - tsan_start))
 
 # <title> <status> <build dir>: verdict, ctest's count, and the tests that
 # were skipped or failed.
@@ -23,7 +28,7 @@ summarize() {
   (($2)) && verdict=FAILED
   if [[ -f $log ]]; then
     echo "$1: $verdict ($(grep -h 'tests passed' "$log" | tail -n1))"
-    sed -n 's/^sanitize: /  /p' "$log"
+    sed -n 's/^\(sanitize\|tsan\): /  /p' "$log"
     sed -n '/tests passed/,$s/^\s*[0-9]\+ - /  /p' "$log"
   else
     echo "$1: $verdict (no tests ran; see the build output above)"
@@ -32,6 +37,9 @@ summarize() {
 echo "==== summary"
 summarize "tests" "$plain" build
 summarize "tests with sanitizers" "$sanitized" build-asan
-reports=(build-asan/sanitizer-reports/*)
-[[ -e ${reports[0]} ]] && echo "  sanitizer reports (printed above): ${reports[*]}"
-((plain == 0 && sanitized == 0))
+summarize "tests with thread sanitizer" "$threads" build-tsan
+echo "  took ${tsan_time} s, its build included"
+shopt -s nullglob
+reports=(build-asan/sanitizer-reports/* build-tsan/sanitizer-reports/*)
+((${#reports[@]})) && echo "  sanitizer reports (printed above): ${reports[*]}"
+((plain == 0 && sanitized == 0 && threads == 0))
