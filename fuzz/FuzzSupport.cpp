@@ -1,6 +1,7 @@
 #include "FuzzSupport.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,8 +85,14 @@ void RemoveTree(const std::string& dir)
 
 std::string MakeScratchDir()
 {
+    // Memory rather than disk where there is a choice: the code under test
+    // flushes what it writes.
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vemora-fuzz-XXXXXX";
+    struct stat shm;
+    const std::string base = tmp && *tmp                      ? tmp
+        : stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) ? "/dev/shm"
+                                                              : "/tmp";
+    std::string pattern = base + "/vemora-fuzz-XXXXXX";
     if (!mkdtemp(pattern.data())) {
         std::perror("fuzz: mkdtemp");
         std::exit(1);
@@ -124,6 +131,15 @@ bool FileExists(const std::string& path)
 {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
+}
+
+std::string MakeDir(const std::string& path)
+{
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        std::perror(("fuzz: mkdir " + path).c_str());
+        std::exit(1);
+    }
+    return path;
 }
 
 std::vector<std::string> ListDir(const std::string& dir)

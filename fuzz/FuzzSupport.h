@@ -48,13 +48,16 @@ template <typename T> T Resolve(void* lib, const char* name)
     return reinterpret_cast<T>(Symbol(lib, name));
 }
 
-// A folder of its own for this process (under TMPDIR, else /tmp), removed
-// with everything in it when the process ends normally.
+// A folder of its own for this process (under TMPDIR, else /dev/shm, else
+// /tmp), removed with everything in it when the process ends normally.
 const std::string& ScratchDir();
 // Replaces the file at path with the bytes given; ends the process when it
 // cannot.
 void WriteFile(const std::string& path, const void* data, size_t size);
 bool FileExists(const std::string& path);
+// Makes the folder (its parent must exist) and returns its path; ends the
+// process when it cannot.
+std::string MakeDir(const std::string& path);
 // Names in a folder, "." and ".." left out; sorted.
 std::vector<std::string> ListDir(const std::string& dir);
 // Removes everything inside dir, folders too, but not dir itself.
