@@ -142,6 +142,18 @@ std::string MakeDir(const std::string& path)
     return path;
 }
 
+std::string CurrentDir()
+{
+    char* dir = getcwd(nullptr, 0);
+    if (!dir) {
+        std::perror("fuzz: getcwd");
+        std::exit(1);
+    }
+    std::string path = dir;
+    std::free(dir);
+    return path;
+}
+
 std::vector<std::string> ListDir(const std::string& dir)
 {
     std::vector<std::string> names;

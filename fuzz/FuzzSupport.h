@@ -58,6 +58,8 @@ bool FileExists(const std::string& path);
 // Makes the folder (its parent must exist) and returns its path; ends the
 // process when it cannot.
 std::string MakeDir(const std::string& path);
+// The working directory; ends the process when it cannot be read.
+std::string CurrentDir();
 // Names in a folder, "." and ".." left out; sorted.
 std::vector<std::string> ListDir(const std::string& dir);
 // Removes everything inside dir, folders too, but not dir itself.
