@@ -149,6 +149,12 @@ local function get64(buf, offset, what)
     return high * TWO32 + low
 end
 
+-- A 64-bit value that is not a position in the file: exact below 2^53, the
+-- nearest number above (still beyond any limit a script compares it with).
+local function get64_near(buf, offset)
+    return GetInt32FrmMem(buf, offset + 4) * TWO32 + GetInt32FrmMem(buf, offset)
+end
+
 -- Reads and checks header and table; returns the image record. Frees what
 -- it allocated on every path.
 local function read_image(img, buf)
@@ -209,7 +215,7 @@ local function read_image(img, buf)
                 sub = BufferToChars(tab, at + 8, 16),
                 offset = get64(tab, at + 24, "item offset"),
                 size = get64(tab, at + 32, "item size"),
-                target = get64(tab, at + 40, "item target"),
+                target = get64_near(tab, at + 40),
                 crc = GetInt32FrmMem(tab, at + 48),
                 flags = GetInt32FrmMem(tab, at + 52),
                 name = BufferToChars(tab, at + 56, 56),

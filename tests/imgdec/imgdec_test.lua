@@ -82,6 +82,19 @@ do
     os.remove(out)
 end
 
+-- A target beyond 2^53, which no Lua number holds exactly, leaves the image
+-- readable: the target reads as the nearest number.
+do
+    local far = path("far.img")
+    pack(far, "item UPFLYTLS xxxxxxxxxxxxxxxx tools.lua target=0xFFFFFFFFFFFFFFFF\n")
+    local ok, why = extract(far)
+    check(ok and read(out) == TOOLS, "an item with a target beyond 2^53: " .. tostring(why))
+    os.remove(out)
+    local img = Img_Open(far)
+    check(img.items[1].target == 2 ^ 64, "the target reads as the nearest number")
+    Img_Close(img)
+end
+
 -- The reader for tool scripts.
 do
     local img = Img_Open(good)
