@@ -27,7 +27,7 @@ end
 -- script that registered it already keeps its own copy of the globals.
 local NEEDED = {
     "MallocBuffer", "FreeBuffer", "Memcpy", "GetInt32FrmMem", "SetInt32FrmMem",
-    "BufferToChars", "calc_crc32", "LFopen", "LFseek", "LFread", "LFwrite",
+    "BufferToChars", "GetMemValue", "calc_crc32", "LFopen", "LFseek", "LFread", "LFwrite",
     "LFclose", "DeleteFile",
 }
 
@@ -155,6 +155,13 @@ local function get64_near(buf, offset)
     return GetInt32FrmMem(buf, offset + 4) * TWO32 + GetInt32FrmMem(buf, offset)
 end
 
+-- True when the `width` bytes at `offset` are the text and then 0 bytes only,
+-- so that the text, which ends at the first 0 byte, is the whole type.
+local function padded(buf, offset, text, width)
+    local rest = width - #text
+    return GetMemValue(buf, offset + #text, rest) == string.rep("00", rest)
+end
+
 -- Reads and checks header and table; returns the image record. Frees what
 -- it allocated on every path.
 local function read_image(img, buf)
@@ -220,6 +227,10 @@ local function read_image(img, buf)
                 flags = GetInt32FrmMem(tab, at + 52),
                 name = BufferToChars(tab, at + 56, 56),
             }
+            if not padded(tab, at, item.main, 8) or not padded(tab, at + 8, item.sub, 16) then
+                fail(path .. ": item " .. item.main .. "/" .. item.sub
+                    .. " has a damaged type (bytes after its 0 padding)")
+            end
             if item.offset < table_end or item.offset + item.size > img.size then
                 fail(path .. ": item " .. item.main .. "/" .. item.sub .. " lies outside the image")
             end

@@ -147,6 +147,8 @@ sealed(path("twice.img"), spliced(image, 128 + 128, image:sub(129, 128 + 24)))
 -- Lengths that lie: the tool item's offset and size, the count, the table.
 local FF8 = string.rep("\255", 8)
 sealed(path("offset.img"), spliced(image, 128 + 24, FF8))
+-- A byte after the 0 padding of the second entry's subtype "big".
+sealed(path("padding.img"), spliced(image, 128 + 128 + 8 + 5, "x"))
 sealed(path("size.img"), spliced(image, 128 + 32, "\0\0\0\1\0\0\0\0"))
 sealed(path("count.img"), spliced(image, 16, "\136\19\0\0"))
 sealed(path("tablepos.img"), spliced(image, 24, "\0\0\0\0\0\1\0\0"))
@@ -162,6 +164,7 @@ local cases = {
     { "align.img", nil, "bad item alignment 1000" },
     { "twice.img", nil, "item UPFLYTLS/xxxxxxxxxxxxxxxx appears twice" },
     { "offset.img", nil, "item offset is beyond 2^53 bytes" },
+    { "padding.img", nil, "item PARTITON/big has a damaged type" },
     { "size.img", nil, "item UPFLYTLS/xxxxxxxxxxxxxxxx lies outside the image" },
     { "count.img", nil, "item count 5000 is above 4096" },
     { "tablepos.img", nil, "item table lies outside the image" },

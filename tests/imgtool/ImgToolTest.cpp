@@ -324,6 +324,9 @@ TEST_F(ImgTool, HostileTablesAreRefusedAndNothingLandsOutside)
         },
         all, "item types cannot be file names");
     add(
+        "a byte after the subtype's padding", [&](std::string& b) { b[boot + 8 + 10] = 'x'; }, all,
+        "has a damaged type");
+    add(
         "two entries with the same types",
         [&](std::string& b) { b.replace(sec, 24, good.substr(boot, 24)); }, all, "appears twice");
     add(
