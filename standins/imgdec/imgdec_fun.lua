@@ -205,7 +205,7 @@ local function read_image(img, buf)
     if img.size > 0 and not has_byte(fd, img.size - 1, buf) then
         fail(path .. ": truncated image (shorter than the " .. img.size .. " bytes it declares)")
     end
-    if count == 0 then return end
+    -- An empty table has its CRC-32 too (0): checked like any other.
     local tab = MallocBuffer(count * ENTRY_SIZE)
     local ok, why = pcall(function()
         local seen = {}
