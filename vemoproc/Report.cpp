@@ -66,3 +66,9 @@ int ReportMessageBox(void* first, void* second)
     VemoProcMan* man = VemoProcMan::m_pVemoProMan;
     return man ? man->OnMessageBox(nullptr, first, second) : 0;
 }
+
+int ReportTipInfo(unsigned int code, void* data)
+{
+    VemoProcMan* man = VemoProcMan::m_pVemoProMan;
+    return man ? man->OnUpdateTipInfo(nullptr, code, data) : 0;
+}

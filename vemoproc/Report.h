@@ -36,3 +36,7 @@ int ReportBurnError(const char* text);
 // Blocks until the user has answered: 1 Yes, 0 No, -1 Cancel. Never call it
 // on the window's own thread.
 int ReportMessageBox(void* first, void* second);
+
+// pfnUpdateTipInfo(null, code, data): a milestone of a board's run
+// (VEMO_TIP_ codes of VemoProc.h); data is valid during the call only.
+int ReportTipInfo(unsigned int code, void* data);

@@ -51,6 +51,11 @@ bool Bus::Drain(std::chrono::milliseconds timeout) const
     return core_->Drain(timeout);
 }
 
+bool Bus::WaitForListener(std::chrono::milliseconds timeout) const
+{
+    return core_->WaitForListener(timeout);
+}
+
 Board::Board(std::shared_ptr<BoardCore> core)
     : core_(std::move(core))
 {

@@ -1,5 +1,12 @@
 #include "BusCore.h"
 
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
 #include "SimDriver.h"
 
 namespace simdev {
@@ -224,6 +231,55 @@ std::vector<Uevent> BusCore::Events() const
 bool BusCore::Drain(std::chrono::milliseconds timeout) const
 {
     return options_.route == UeventRoute::Kernel || ShimDrain(timeout);
+}
+
+namespace {
+
+// A netlink socket of this process bound to the uevent group, as the kernel
+// lists it in /proc/self/net/netlink (protocol 15, groups bit 0), known by
+// the inode of one of this process's descriptors.
+bool KernelListenerBound()
+{
+    std::set<std::string> own;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && target.rfind("socket:[", 0) == 0)
+            own.insert(target.substr(8, target.size() - 9));
+    }
+    std::ifstream table("/proc/self/net/netlink");
+    std::string line;
+    std::getline(table, line); // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string socket;
+        std::string inode;
+        unsigned protocol = 0;
+        unsigned long pid = 0;
+        unsigned long groups = 0;
+        if (!(fields >> socket >> protocol >> pid >> std::hex >> groups))
+            continue;
+        for (std::string field; fields >> field;)
+            inode = field;
+        if (protocol == 15 && (groups & 1) && own.count(inode))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool BusCore::WaitForListener(std::chrono::milliseconds timeout) const
+{
+    if (options_.route == UeventRoute::Shim)
+        return ShimWaitForListener(timeout);
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!KernelListenerBound()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 } // namespace simdev

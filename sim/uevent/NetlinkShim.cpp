@@ -4,15 +4,26 @@
 // addresses read back as the kernel's (port 0, group 1). Sockets are known by
 // descriptor number and inode, so a closed and reused number is never taken
 // for a simulated socket.
+//
+// The receive queue is bounded as the kernel bounds a netlink socket's:
+// SO_RCVBUF (capped at net.core.rmem_max) and SO_RCVBUFFORCE (with
+// CAP_NET_ADMIN) set twice the value asked for, at least 2304 bytes; each
+// datagram is charged its buffer's true size (the data rounded up to the
+// allocator's size class, plus the socket buffer's bookkeeping). An event is
+// queued while the charge so far is at most the limit, else dropped; the next
+// receive then fails once with ENOBUFS, and nothing more is queued until the
+// reader has emptied the queue (the kernel's "congested" state).
 #include "UeventRoute.h"
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <fstream>
 #include <linux/netlink.h>
 #include <mutex>
 #include <sys/socket.h>
@@ -26,7 +37,11 @@
 namespace simdev {
 namespace {
 
-constexpr size_t kQueueLimit = 4096; // events kept for a reader that lags; older ones drop
+// The kernel's smallest receive buffer (SOCK_MIN_RCVBUF) and its defaults
+// where /proc/sys/net/core does not say.
+constexpr int kMinRcvBuf = 2304;
+constexpr int kDefaultRmem = 212992;
+constexpr int kCapNetAdmin = 12;
 
 struct Simulated {
     int fd;
@@ -36,8 +51,43 @@ struct Simulated {
     bool bound = false;
     uint32_t port = 0;
     uint32_t groups = 0;
-    std::deque<std::string> queue;
+    std::deque<std::string> queue; // accepted, not yet in the socket pair
+    int rcvbuf = kDefaultRmem;     // the limit, as SO_RCVBUF reads it
+    size_t charged = 0;            // true sizes of the datagrams accepted and not yet read
+    std::deque<size_t> charges;    // one per datagram accepted and not yet read, in order
+    bool overrun = false;          // the next receive fails with ENOBUFS
+    bool congested = false;        // nothing is accepted until the queue is empty
 };
+
+// What the kernel charges a socket for a datagram of `length` bytes: the data
+// and the shared info (320 bytes) in one allocation rounded up to a power of
+// two, plus the socket buffer head (256 bytes).
+size_t TrueSize(size_t length)
+{
+    size_t block = 64;
+    const size_t need = ((length + 63) & ~size_t(63)) + 320;
+    while (block < need)
+        block <<= 1;
+    return block + 256;
+}
+
+int ReadSysctl(const char* path, int fallback)
+{
+    std::ifstream in(path);
+    long value = 0;
+    return in >> value && value > 0 && value <= INT32_MAX ? static_cast<int>(value) : fallback;
+}
+
+bool HasNetAdmin()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("CapEff:", 0) == 0)
+            return (std::strtoull(line.c_str() + 7, nullptr, 16) >> kCapNetAdmin) & 1;
+    }
+    return false;
+}
 
 struct Shim {
     std::mutex lock;
@@ -74,10 +124,11 @@ using SocketFn = int (*)(int, int, int);
 using BindFn = int (*)(int, const sockaddr*, socklen_t);
 using NameFn = int (*)(int, sockaddr*, socklen_t*);
 using SetOptFn = int (*)(int, int, int, const void*, socklen_t);
+using GetOptFn = int (*)(int, int, int, void*, socklen_t*);
 using RecvFromFn = ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*);
 using RecvMsgFn = ssize_t (*)(int, msghdr*, int);
 
-std::atomic<void*> g_next[6];
+std::atomic<void*> g_next[7];
 
 int RealSocket(int domain, int type, int protocol)
 {
@@ -97,6 +148,11 @@ int RealGetSockName(int fd, sockaddr* address, socklen_t* length)
 int RealSetSockOpt(int fd, int level, int name, const void* value, socklen_t length)
 {
     return Next<SetOptFn>(g_next[3], "setsockopt")(fd, level, name, value, length);
+}
+
+int RealGetSockOpt(int fd, int level, int name, void* value, socklen_t* length)
+{
+    return Next<GetOptFn>(g_next[6], "getsockopt")(fd, level, name, value, length);
 }
 
 ssize_t RealRecvFrom(
@@ -181,6 +237,7 @@ int OpenSimulated(int type)
     fcntl(pair[1], F_SETFL, fcntl(pair[1], F_GETFL) | O_NONBLOCK);
     struct stat st { };
     fstat(pair[0], &st);
+    const int rcvbuf = ReadSysctl("/proc/sys/net/core/rmem_default", kDefaultRmem);
     Shim& shim = Get();
     std::lock_guard<std::mutex> hold(shim.lock);
     // A number reused after close may still be listed; that entry is stale.
@@ -188,7 +245,12 @@ int OpenSimulated(int type)
         [&](const Simulated& s) { return s.fd == pair[0]; });
     if (stale != shim.sockets.end())
         Drop(shim, stale);
-    Simulated fresh {pair[0], st.st_dev, st.st_ino, pair[1], false, 0, 0, {}};
+    Simulated fresh {};
+    fresh.fd = pair[0];
+    fresh.dev = st.st_dev;
+    fresh.ino = st.st_ino;
+    fresh.feed = pair[1];
+    fresh.rcvbuf = rcvbuf;
     shim.sockets.push_back(std::move(fresh));
     g_count.fetch_add(1);
     if (!shim.running) {
@@ -230,8 +292,14 @@ void ShimBroadcast(const std::string& datagram)
     for (Simulated& s : shim.sockets) {
         if (!s.bound || !(s.groups & 1))
             continue;
-        if (s.queue.size() >= kQueueLimit)
-            s.queue.pop_front();
+        if (s.congested || s.charged > static_cast<size_t>(s.rcvbuf)) {
+            s.overrun = true;
+            s.congested = true;
+            continue;
+        }
+        const size_t charge = TrueSize(datagram.size());
+        s.charged += charge;
+        s.charges.push_back(charge);
         s.queue.push_back(datagram);
     }
     shim.work.notify_all();
@@ -345,9 +413,84 @@ SIMDEV_OVERRIDE int getsockname(int fd, sockaddr* address, socklen_t* length) no
     return simdev::RealGetSockName(fd, address, length);
 }
 
+namespace {
+
+// SO_RCVBUF and SO_RCVBUFFORCE on a simulated socket, as sock_setsockopt
+// sets sk_rcvbuf; -1 with errno as the kernel answers.
+int SetReceiveBuffer(int fd, int name, const void* value, socklen_t length)
+{
+    if (!value || length < sizeof(int)) {
+        errno = EINVAL;
+        return -1;
+    }
+    int wanted;
+    std::memcpy(&wanted, value, sizeof wanted);
+    if (name == SO_RCVBUFFORCE && !simdev::HasNetAdmin()) {
+        errno = EPERM;
+        return -1;
+    }
+    int64_t size = std::max(wanted, 0);
+    if (name == SO_RCVBUF)
+        size = std::min<int64_t>(
+            size, simdev::ReadSysctl("/proc/sys/net/core/rmem_max", simdev::kDefaultRmem));
+    const int limit = static_cast<int>(
+        std::max<int64_t>(std::min<int64_t>(size * 2, INT32_MAX), simdev::kMinRcvBuf));
+    simdev::Shim& shim = Get();
+    std::lock_guard<std::mutex> hold(shim.lock);
+    auto it = simdev::Find(shim, fd);
+    if (it == shim.sockets.end()) {
+        errno = EBADF;
+        return -1;
+    }
+    it->rcvbuf = limit;
+    return 0;
+}
+
+bool IsSimulated(int fd)
+{
+    if (simdev::g_count.load() == 0)
+        return false;
+    simdev::Shim& shim = Get();
+    std::lock_guard<std::mutex> hold(shim.lock);
+    return simdev::Find(shim, fd) != shim.sockets.end();
+}
+
+// Before a receive on a simulated socket: true (errno ENOBUFS) when events
+// were dropped since the last one, which the receive then reports instead.
+bool TakeOverrun(int fd)
+{
+    simdev::Shim& shim = Get();
+    std::lock_guard<std::mutex> hold(shim.lock);
+    auto it = simdev::Find(shim, fd);
+    if (it == shim.sockets.end() || !it->overrun)
+        return false;
+    it->overrun = false;
+    errno = ENOBUFS;
+    return true;
+}
+
+// After a receive that took a datagram: its charge is given back; an empty
+// queue ends the congestion.
+void Consumed(int fd)
+{
+    simdev::Shim& shim = Get();
+    std::lock_guard<std::mutex> hold(shim.lock);
+    auto it = simdev::Find(shim, fd);
+    if (it == shim.sockets.end() || it->charges.empty())
+        return;
+    it->charged -= it->charges.front();
+    it->charges.pop_front();
+    if (it->charges.empty())
+        it->congested = false;
+}
+
+} // namespace
+
 SIMDEV_OVERRIDE int setsockopt(
     int fd, int level, int name, const void* value, socklen_t length) noexcept
 {
+    if (level == SOL_SOCKET && (name == SO_RCVBUF || name == SO_RCVBUFFORCE) && IsSimulated(fd))
+        return SetReceiveBuffer(fd, name, value, length);
     if (level == SOL_NETLINK && simdev::g_count.load() != 0) {
         simdev::Shim& shim = Get();
         std::lock_guard<std::mutex> hold(shim.lock);
@@ -371,34 +514,56 @@ SIMDEV_OVERRIDE int setsockopt(
     return simdev::RealSetSockOpt(fd, level, name, value, length);
 }
 
-namespace {
-
-bool IsSimulated(int fd)
+SIMDEV_OVERRIDE int getsockopt(int fd, int level, int name, void* value, socklen_t* length) noexcept
 {
-    if (simdev::g_count.load() == 0)
-        return false;
-    simdev::Shim& shim = Get();
-    std::lock_guard<std::mutex> hold(shim.lock);
-    return simdev::Find(shim, fd) != shim.sockets.end();
+    if (level == SOL_SOCKET && name == SO_RCVBUF && value && length && *length >= sizeof(int)
+        && simdev::g_count.load() != 0) {
+        simdev::Shim& shim = Get();
+        std::lock_guard<std::mutex> hold(shim.lock);
+        auto it = simdev::Find(shim, fd);
+        if (it != shim.sockets.end()) {
+            std::memcpy(value, &it->rcvbuf, sizeof(int));
+            *length = sizeof(int);
+            return 0;
+        }
+    }
+    return simdev::RealGetSockOpt(fd, level, name, value, length);
 }
 
-} // namespace
+SIMDEV_OVERRIDE ssize_t recv(int fd, void* buffer, size_t length, int flags)
+{
+    if (!IsSimulated(fd))
+        return simdev::RealRecvFrom(fd, buffer, length, flags, nullptr, nullptr);
+    if (TakeOverrun(fd))
+        return -1;
+    const ssize_t got = simdev::RealRecvFrom(fd, buffer, length, flags, nullptr, nullptr);
+    if (got >= 0 && !(flags & MSG_PEEK))
+        Consumed(fd);
+    return got;
+}
 
 SIMDEV_OVERRIDE ssize_t recvfrom(
     int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* from_length)
 {
-    if (!from || !IsSimulated(fd))
+    if (!IsSimulated(fd))
         return simdev::RealRecvFrom(fd, buffer, length, flags, from, from_length);
+    if (TakeOverrun(fd))
+        return -1;
     const ssize_t got = simdev::RealRecvFrom(fd, buffer, length, flags, nullptr, nullptr);
-    if (got >= 0)
+    if (got >= 0) {
         simdev::CopyAddress(simdev::KernelAddress(), from, from_length);
+        if (!(flags & MSG_PEEK))
+            Consumed(fd);
+    }
     return got;
 }
 
 SIMDEV_OVERRIDE ssize_t recvmsg(int fd, msghdr* message, int flags)
 {
-    if (!message || !message->msg_name || !IsSimulated(fd))
+    if (!message || !IsSimulated(fd))
         return simdev::RealRecvMsg(fd, message, flags);
+    if (TakeOverrun(fd))
+        return -1;
     void* name = message->msg_name;
     socklen_t name_length = message->msg_namelen;
     message->msg_name = nullptr;
@@ -406,7 +571,11 @@ SIMDEV_OVERRIDE ssize_t recvmsg(int fd, msghdr* message, int flags)
     const ssize_t got = simdev::RealRecvMsg(fd, message, flags);
     message->msg_name = name;
     message->msg_namelen = name_length;
-    if (got >= 0)
-        simdev::CopyAddress(simdev::KernelAddress(), name, &message->msg_namelen);
+    if (got >= 0) {
+        if (name)
+            simdev::CopyAddress(simdev::KernelAddress(), name, &message->msg_namelen);
+        if (!(flags & MSG_PEEK))
+            Consumed(fd);
+    }
     return got;
 }

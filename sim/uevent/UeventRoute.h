@@ -1,9 +1,11 @@
 // The two ways uevents leave the simulator.
 //
 // The shim: this library defines socket, bind, getsockname, setsockopt,
-// recvfrom and recvmsg, so a uevent socket opened in this process is a real
-// datagram descriptor (one end of a socket pair) that the simulator feeds;
-// every other socket passes through to the C library.
+// getsockopt, recv, recvfrom and recvmsg, so a uevent socket opened in this
+// process is a real datagram descriptor (one end of a socket pair) that the
+// simulator feeds, with a receive queue bounded as the kernel bounds it
+// (SO_RCVBUF, ENOBUFS after a drop); every other socket passes through to the
+// C library.
 //
 // The kernel: a real netlink socket sends to group 1, only where the process
 // has a network namespace of its own.

@@ -13,8 +13,10 @@ Listener::Listener()
     address.nl_pid = static_cast<uint32_t>(getpid());
     address.nl_groups = 1;
     fd_ = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
-    const int size = 1024;
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    // Room for every event a test sends before it reads.
+    const int size = 4 << 20;
+    if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         close(fd_);
         fd_ = -1;

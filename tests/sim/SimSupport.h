@@ -15,8 +15,8 @@
 
 using namespace std::chrono_literals;
 
-// socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT), SO_RCVBUF, bind to
-// group 1 with our process id: exactly the monitor's steps.
+// socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT), a receive buffer
+// of 4 MiB, bind to group 1 with our process id: the monitor's steps.
 class Listener {
 public:
     Listener();

@@ -75,6 +75,7 @@ KoraImage::KoraImage()
     , m_szImageFile {}
     , m_pLua(nullptr)
     , m_pToolIF(nullptr)
+    , m_stateGeneration(1)
 {
 }
 
@@ -98,6 +99,12 @@ unsigned int KoraImage::SetModuleDir(const char* dir)
     return 0;
 }
 
+void KoraImage::SetState(lua_State* L)
+{
+    m_pLua = L;
+    m_stateGeneration.fetch_add(1);
+}
+
 unsigned int KoraImage::SetImagePath(const char* path)
 {
     if (!path)
@@ -109,6 +116,7 @@ unsigned int KoraImage::SetImagePath(const char* path)
         PyrraDebug::DebugMsg("%s @ %d image path too long\n", kSourceName, __LINE__);
         return IMAGE_PATH_TOO_LONG;
     }
+    std::lock_guard<std::recursive_mutex> state(m_stateLock);
     if (!GetLuaInstant()) {
         PyrraDebug::DebugMsg("%s @ %d GetLuaInstant failed\n", kSourceName, __LINE__);
         return IMAGE_NO_STATE;
@@ -144,8 +152,9 @@ unsigned int KoraImage::GetImageSize()
 
 lua_State* KoraImage::GetLuaInstant()
 {
+    std::lock_guard<std::recursive_mutex> state(m_stateLock);
     CloseLua();
-    m_pLua = luaL_newstate();
+    SetState(luaL_newstate());
     if (!m_pLua)
         return nullptr;
     luaL_openlibs(m_pLua);
@@ -172,9 +181,10 @@ lua_State* KoraImage::GetLuaInstant()
 
 unsigned int KoraImage::CloseLua()
 {
+    std::lock_guard<std::recursive_mutex> state(m_stateLock);
     if (m_pLua) {
         lua_close(m_pLua);
-        m_pLua = nullptr;
+        SetState(nullptr);
     }
     return 0;
 }
@@ -185,6 +195,8 @@ unsigned int KoraImage::LoadTools()
     if (!*m_szImageFile || !WorkFilePath(m_szModuleDir, kToolsFile, toolPath))
         return IMAGE_NOT_SET;
 
+    std::lock_guard<std::recursive_mutex> state(m_stateLock);
+    m_stateGeneration.fetch_add(1); // the state's Tools are about to be replaced
     UnLoadTools();
     unsigned int result = GetToolsFromImage(m_szImageFile, toolPath);
     if (result != 0) {
@@ -205,6 +217,7 @@ unsigned int KoraImage::GetToolsFromImage(const char* imagePath, const char* loc
         PyrraDebug::DebugMsg("%s @ %d no image script state\n", kSourceName, __LINE__);
         return IMAGE_EXTRACT_NO_STATE;
     }
+    std::lock_guard<std::recursive_mutex> state(m_stateLock);
     ItemRequest request {imagePath, localPath};
     const int status = lua_cpcall(m_pLua, CallDownItem, &request);
     if (status != 0) {
@@ -223,6 +236,7 @@ unsigned int KoraImage::LoadToolsPlug()
     char toolPath[MAX_PATH_LEN];
     if (!WorkFilePath(m_szModuleDir, kToolsFile, toolPath))
         return IMAGE_PLUG_NO_DIR;
+    std::lock_guard<std::recursive_mutex> state(m_stateLock);
     m_pToolIF = nullptr;
     if (!m_pLua) {
         PyrraDebug::DebugMsg("%s @ %d no image script state\n", kSourceName, __LINE__);

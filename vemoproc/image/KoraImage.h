@@ -3,7 +3,20 @@
 // from the module directory, whose Img_DownItemToLocal copies the tool script
 // item out of the image into "tools.scj"; that script is then run in the same
 // state and its `Tools` table is reached through the tool interface.
+//
+// The state is used by several threads (the device-event thread, the session
+// threads, the window's thread when it loads an image), one at a time: every
+// entry into the state and everything that closes or replaces it holds
+// StateLock(). The methods below that touch the state take it themselves; a
+// caller that must keep the state unchanged across several calls holds it
+// around them (it is recursive). StateGeneration() changes whenever the state
+// is closed or replaced or its tools are loaded again, so a caller can tell
+// whether the state it prepared is still the one in place.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
 
 #include "ModulePath.h"
 #include "tools/ToolIF.h"
@@ -59,9 +72,16 @@ public:
     // Deletes "tools.scj" and "dram.ini" from the module directory.
     void RemoveTools();
 
+    std::recursive_mutex& StateLock() { return m_stateLock; }
+    uint64_t StateGeneration() const { return m_stateGeneration.load(); }
+
 private:
+    void SetState(lua_State* L);
+
     char m_szModuleDir[MAX_PATH_LEN];
     char m_szImageFile[MAX_PATH_LEN];
     lua_State* m_pLua;
     _tag_TOOL_IF* m_pToolIF;
+    std::recursive_mutex m_stateLock;
+    std::atomic<uint64_t> m_stateGeneration;
 };

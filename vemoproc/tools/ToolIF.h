@@ -3,6 +3,7 @@
 // tables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct lua_State;
@@ -17,6 +18,10 @@ struct _tag_TOOL_INIT_PARA {
     int32_t ImgLenHigh;
 };
 static_assert(sizeof(_tag_TOOL_INIT_PARA) == 536);
+static_assert(offsetof(_tag_TOOL_INIT_PARA, workDir) == 260
+    && offsetof(_tag_TOOL_INIT_PARA, Mode) == 520 && offsetof(_tag_TOOL_INIT_PARA, hWnd) == 524
+    && offsetof(_tag_TOOL_INIT_PARA, ImgLenLow) == 528
+    && offsetof(_tag_TOOL_INIT_PARA, ImgLenHigh) == 532);
 
 // Argument of Tools.entry_fel2fes. The block is as large as the Init record;
 // only the node path is read.
@@ -24,7 +29,7 @@ struct _tag_TOOL_FELPARA {
     char felDevName[260]; // device node of the device in FEL
     char reserved[276];
 };
-static_assert(sizeof(_tag_TOOL_FELPARA) == 536);
+static_assert(sizeof(_tag_TOOL_FELPARA) == 536 && offsetof(_tag_TOOL_FELPARA, felDevName) == 0);
 
 // Argument of Tools.entry_fes_thread.
 struct _tag_TOOL_FESPARA {
@@ -34,6 +39,8 @@ struct _tag_TOOL_FESPARA {
     int32_t portId;
 };
 static_assert(sizeof(_tag_TOOL_FESPARA) == 272);
+static_assert(offsetof(_tag_TOOL_FESPARA, DeviceId) == 260
+    && offsetof(_tag_TOOL_FESPARA, hubId) == 264 && offsetof(_tag_TOOL_FESPARA, portId) == 268);
 
 // Every entry returns 0 when the script function returned true, else a code
 // of its own for each way of failing (see LuaToolFex.h).

@@ -1,0 +1,28 @@
+// The hot-plug monitor: one thread for the life of the process that reads
+// the kernel's uevents and reports the target device's node arriving and
+// leaving to the session controller (DevicePlugIn / DevicePlugOut).
+#pragma once
+
+class VemoProcMan;
+
+// Result of DeviceDetechThread: the uevent socket could not be set up.
+enum : int {
+    HOTPLUG_NO_SOCKET = 624,
+};
+
+// The uevent receive buffer asked for: room for many arrival bursts while
+// the monitor sleeps or a device arrival is worked on.
+constexpr int HOTPLUG_RCVBUF = 8 << 20;
+
+// Opens a netlink uevent socket bound to the kernel's group with our process
+// id, with a receive buffer of HOTPLUG_RCVBUF (SO_RCVBUFFORCE, else SO_RCVBUF,
+// which the kernel caps; the size obtained is logged); the descriptor, or -1
+// after perror.
+int init_hotplug_sock();
+
+// The monitor loop: every 100 ms one event is received and matched. Returns
+// only when the socket cannot be set up (HOTPLUG_NO_SOCKET).
+int DeviceDetechThread(VemoProcMan* man);
+
+// POSIX thread start routine: runs DeviceDetechThread with the manager.
+void* DeviceMsgThreadEntry(void* man);
