@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build-fuzz
-all=(scriptbase transport langfile imgtool imgdec)
+all=(uevent scriptbase transport langfile imgtool imgdec)
 
 if [[ ${1:-} == --ci ]]; then
   targets=("${all[@]}")
