@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds with warnings as errors and runs the whole test suite; then
 # builds it with AddressSanitizer and UndefinedBehaviorSanitizer and runs it
-# again (tools/sanitize.sh). The runs go one after the other, never side by
-# side, and a summary of both ends the output.
+# again (tools/sanitize.sh); then builds the fuzz targets with clang and runs
+# each for a few seconds after its regression inputs (tools/fuzz.sh --ci).
+# The runs go one after the other, never side by side, and a summary of all
+# three ends the output.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +17,11 @@ ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 600 | tee buil
 plain=$?
 tools/sanitize.sh
 sanitized=$?
+fuzz_start=$SECONDS
+mkdir -p build-fuzz
+tools/fuzz.sh --ci 2>&1 | tee build-fuzz/ci.log
+fuzzed=${PIPESTATUS[0]}
+fuzz_seconds=$((SECONDS - fuzz_start))
 
 # <title> <status> <build dir>: verdict, ctest's count, and the tests that
 # were skipped or failed.
@@ -34,4 +41,8 @@ summarize "tests" "$plain" build
 summarize "tests with sanitizers" "$sanitized" build-asan
 reports=(build-asan/sanitizer-reports/*)
 [[ -e ${reports[0]} ]] && echo "  sanitizer reports (printed above): ${reports[*]}"
-((plain == 0 && sanitized == 0))
+verdict=passed
+((fuzzed)) && verdict=FAILED
+echo "fuzzing: $verdict in $fuzz_seconds s, build included"
+sed -n 's/^fuzz: /  /p' build-fuzz/ci.log
+((plain == 0 && sanitized == 0 && fuzzed == 0))
