@@ -55,31 +55,15 @@ public:
 
     int Send(const uint8_t* data, uint32_t length) override
     {
-        if (raw) {
-        } else if (m_transfer.open && m_transfer.left > 0) {
-            FUZZ_CHECK(m_transfer.direction == 0x12 && length <= m_transfer.left);
-            m_transfer.left -= length;
-        } else {
-            // Anything else the host sends opens a transfer.
-            FUZZ_CHECK(!m_transfer.open && length == 32 && std::memcmp(data, "QXUC", 4) == 0);
-            uint32_t announced;
-            std::memcpy(&announced, data + 8, 4);
-            m_transfer = {data[16] == 0x11 || data[16] == 0x12, data[16], announced};
-        }
+        if (!raw)
+            TrackSend(data, length);
         return Fails(Control());
     }
 
     int Recv(uint8_t* data, uint32_t length) override
     {
-        if (raw) {
-        } else if (m_transfer.left > 0) {
-            FUZZ_CHECK(m_transfer.open);
-            FUZZ_CHECK(m_transfer.direction == 0x11 && length <= m_transfer.left);
-            m_transfer.left -= length;
-        } else {
-            FUZZ_CHECK(m_transfer.open && length == 13);
-            m_transfer.open = false;
-        }
+        if (!raw)
+            TrackRecv(length);
         const uint8_t control = Control();
         if (control == 0xFF) {
             m_transfer.open = false;
@@ -116,6 +100,34 @@ public:
     void Reset() { m_transfer = {}; }
 
 private:
+    // Within a transfer: data in its direction, no more than announced;
+    // anything else opens the next transfer with its request block.
+    void TrackSend(const uint8_t* data, uint32_t length)
+    {
+        if (m_transfer.open && m_transfer.left > 0) {
+            FUZZ_CHECK(m_transfer.direction == 0x12 && length <= m_transfer.left);
+            m_transfer.left -= length;
+            return;
+        }
+        FUZZ_CHECK(!m_transfer.open && length == 32 && std::memcmp(data, "QXUC", 4) == 0);
+        uint32_t announced;
+        std::memcpy(&announced, data + 8, 4);
+        m_transfer = {data[16] == 0x11 || data[16] == 0x12, data[16], announced};
+    }
+
+    // Data in its direction within the announced length, then the status.
+    void TrackRecv(uint32_t length)
+    {
+        FUZZ_CHECK(m_transfer.open);
+        if (m_transfer.left > 0) {
+            FUZZ_CHECK(m_transfer.direction == 0x11 && length <= m_transfer.left);
+            m_transfer.left -= length;
+        } else {
+            FUZZ_CHECK(length == 13);
+            m_transfer.open = false;
+        }
+    }
+
     // 0xFF, an error, once the input is used up: the device has left.
     uint8_t Control() { return in->empty() ? 0xFF : in->Byte(); }
 
