@@ -63,7 +63,7 @@ for t in "${targets[@]}"; do
   if "$bin" "${options[@]}" "${dict[@]}" -max_total_time="$seconds" \
     -artifact_prefix="$dir/findings/$t/" "$dir/corpus/$t" fuzz/seeds/"$t" \
     ${regressions[0]+fuzz/regressions/"$t"} >"$log" 2>&1; then
-    echo "fuzz: $t: ${#regressions[@]} regression inputs pass;" \
+    echo "fuzz: $t: regression inputs passed: ${#regressions[@]};" \
       "$(sed -n 's/^stat::number_of_executed_units: *//p' "$log") runs in ${seconds} s," \
       "$(grep -o 'cov: [0-9]*' "$log" | tail -n1 | cut -d' ' -f2) edges covered"
   else
