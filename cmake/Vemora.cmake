@@ -28,6 +28,25 @@ foreach(runtime IN LISTS sanitizer_runtimes)
   string(APPEND VEMORA_SANITIZER_PRELOAD "${path}:")
 endforeach()
 
+# With VEMORA_FUZZ (clang only) everything is built for libFuzzer: coverage
+# for the fuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, and any
+# finding ends the program. The fuzz targets of fuzz/ link the fuzzer's main.
+# clang puts the sanitizer runtime into programs only, so shared libraries
+# leave its names to the program that loads them: VEMORA_NO_UNDEFINED, the
+# link option that refuses undefined names in a shared library, is empty then.
+set(VEMORA_NO_UNDEFINED -Wl,--no-undefined)
+if(VEMORA_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VEMORA_FUZZ needs clang (CC=clang-14 CXX=clang++-14)")
+  endif()
+  # Optimised a little for speed, with line tables for the reports; the
+  # exports that hand a CBCString across extern "C" are contract (clang warns).
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined -O1 -gline-tables-only -Wno-return-type-c-linkage)
+  add_link_options(-fsanitize=address,undefined)
+  set(VEMORA_NO_UNDEFINED "")
+endif()
+
 # vemora_add_module(<target> <file name> SOURCES ... [EXPORTS <list>])
 # Builds a shared library that lands in build/bin/ under the exact file name
 # the program looks for ("usbwire.dll", "VemoProc.Plg"), without "lib" or ".so".
@@ -42,7 +61,7 @@ function(vemora_add_module target file_name)
     OUTPUT_NAME ${stem}
     SUFFIX ${ext})
   # Nothing of a static archive linked in (vemora_base) is ever exported.
-  target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
+  target_link_options(${target} PRIVATE ${VEMORA_NO_UNDEFINED} -Wl,--exclude-libs,ALL)
   if(ARG_EXPORTS)
     vemora_limit_exports(${target} "${file_name}" ${ARG_EXPORTS})
   endif()

@@ -20,11 +20,6 @@ int Fail(const std::string& why)
     return 1;
 }
 
-std::string ItemLabel(const std::string& mainType, const std::string& subType)
-{
-    return imgfmt::FieldText(mainType) + "/" + imgfmt::FieldText(subType);
-}
-
 // A cipher for the item when its data must be transformed, else null.
 bool MakeCipher(
     bool needed, const std::string& subType, std::unique_ptr<BlockCipher>& cipher, std::string& why)
@@ -52,7 +47,7 @@ bool OpenSources(const Manifest& manifest, std::vector<Source>& sources, std::st
         for (size_t j = 0; j < i; ++j) {
             if (manifest.items[j].mainType == item.mainType
                 && manifest.items[j].subType == item.subType) {
-                why = "item " + ItemLabel(item.mainType, item.subType) + " is listed twice";
+                why = "item " + imgfmt::TypeLabel(item.mainType, item.subType) + " is listed twice";
                 return false;
             }
         }
@@ -129,28 +124,6 @@ int PackImage(const std::string& imagePath, const std::string& source)
     return 0;
 }
 
-namespace {
-
-// Texts from an image are shown with control bytes escaped, so a hostile
-// image cannot drive the terminal.
-std::string Printable(const std::string& text)
-{
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-} // namespace
-
 int ListImage(const std::string& imagePath)
 {
     ImageFile image;
@@ -159,14 +132,14 @@ int ListImage(const std::string& imagePath)
         return Fail(why);
     const imgfmt::Header& h = image.header();
     std::printf("image %s: format %u, version \"%s\", %u items, %" PRIu64 " bytes\n",
-        imagePath.c_str(), imgfmt::kVersion, Printable(h.firmwareVersion).c_str(), h.itemCount,
-        h.imageSize);
+        imagePath.c_str(), imgfmt::kVersion, imgfmt::Printable(h.firmwareVersion).c_str(),
+        h.itemCount, h.imageSize);
     for (const imgfmt::Entry& e : image.items()) {
         std::printf("%-8s %-16s offset=%" PRIu64 " size=%" PRIu64 " target=0x%" PRIx64
                     " crc=0x%08x flags=%u name=%s\n",
-            Printable(imgfmt::FieldText(e.mainType)).c_str(),
-            Printable(imgfmt::FieldText(e.subType)).c_str(), e.offset, e.size, e.target, e.crc,
-            e.flags, Printable(QuoteToken(e.name)).c_str());
+            imgfmt::Printable(imgfmt::FieldText(e.mainType)).c_str(),
+            imgfmt::Printable(imgfmt::FieldText(e.subType)).c_str(), e.offset, e.size, e.target,
+            e.crc, e.flags, imgfmt::Printable(QuoteToken(e.name)).c_str());
     }
     return 0;
 }
@@ -178,12 +151,12 @@ bool ExtractEntry(const ImageFile& image, const imgfmt::Entry& e, const std::str
 {
     std::unique_ptr<BlockCipher> cipher;
     if (decrypt && !(e.flags & imgfmt::kFlagEncrypted)) {
-        why = "item " + ItemLabel(e.mainType, e.subType) + " is not encrypted";
+        why = "item " + imgfmt::TypeLabel(e.mainType, e.subType) + " is not encrypted";
         return false;
     }
     // The cipher works on whole blocks; a ragged tail would come out still encrypted.
     if (decrypt && e.size % 16 != 0) {
-        why = image.path() + ": encrypted item " + ItemLabel(e.mainType, e.subType)
+        why = image.path() + ": encrypted item " + imgfmt::TypeLabel(e.mainType, e.subType)
             + " is not a whole number of 16-byte blocks";
         return false;
     }
@@ -199,8 +172,8 @@ bool ExtractEntry(const ImageFile& image, const imgfmt::Entry& e, const std::str
     if (crc != e.crc) {
         char text[128];
         std::snprintf(text, sizeof text, "CRC-32 0x%08x, the table says 0x%08x", crc, e.crc);
-        why = image.path() + ": damaged item " + ItemLabel(e.mainType, e.subType) + " (" + text
-            + ")";
+        why = image.path() + ": damaged item " + imgfmt::TypeLabel(e.mainType, e.subType) + " ("
+            + text + ")";
         return false;
     }
     return out.Finish(e.size, why) && out.Commit(why);

@@ -3,6 +3,18 @@
 #include <set>
 #include <zlib.h>
 
+namespace {
+
+// A type is its text and then 0 bytes only: a reader that stops at the first
+// 0 byte sees the same type.
+bool Padded(const std::string& field)
+{
+    const size_t end = field.find('\0');
+    return end == std::string::npos || field.find_first_not_of('\0', end) == std::string::npos;
+}
+
+} // namespace
+
 bool ImageFile::Open(const std::string& path, std::string& why)
 {
     m_path = path;
@@ -39,11 +51,15 @@ bool ImageFile::Open(const std::string& path, std::string& why)
     std::set<std::string> seen;
     for (uint32_t i = 0; i < m_header.itemCount; ++i) {
         imgfmt::Entry e = imgfmt::DecodeEntry(table.data() + i * imgfmt::kEntrySize);
-        const std::string label
-            = " (" + imgfmt::FieldText(e.mainType) + "/" + imgfmt::FieldText(e.subType) + ")";
+        const std::string label = " (" + imgfmt::TypeLabel(e.mainType, e.subType) + ")";
         if (e.offset < tableEnd || e.offset > m_header.imageSize
             || e.size > m_header.imageSize - e.offset) {
             why = path + ": item " + std::to_string(i) + label + " lies outside the image";
+            return false;
+        }
+        if (!Padded(e.mainType) || !Padded(e.subType)) {
+            why = path + ": item " + std::to_string(i) + label
+                + " has a damaged type (bytes after its 0 padding)";
             return false;
         }
         if (!seen.insert(e.mainType + e.subType).second) {

@@ -1,5 +1,6 @@
 #include "ImageFormat.h"
 
+#include <cstdio>
 #include <cstring>
 #include <zlib.h>
 
@@ -62,6 +63,28 @@ std::string FieldText(const std::string& field)
 {
     const size_t end = field.find_last_not_of('\0');
     return end == std::string::npos ? std::string() : field.substr(0, end + 1);
+}
+
+std::string Printable(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string TypeLabel(const std::string& mainType, const std::string& subType)
+{
+    return Printable(mainType.substr(0, mainType.find('\0'))) + "/"
+        + Printable(subType.substr(0, subType.find('\0')));
 }
 
 void EncodeHeader(const Header& header, uint8_t out[kHeaderSize])

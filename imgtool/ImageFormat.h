@@ -45,6 +45,11 @@ struct Entry {
 bool PadField(const std::string& text, size_t width, std::string& out);
 // The padded field without its trailing 0 bytes, for display and file names.
 std::string FieldText(const std::string& field);
+// Texts from an image as they are shown: control bytes escaped ("\x1b"), so
+// that a hostile image cannot drive the terminal.
+std::string Printable(const std::string& text);
+// "main/sub" for messages: each type up to its first 0 byte, printable.
+std::string TypeLabel(const std::string& mainType, const std::string& subType);
 
 // Writes the header, including its own CRC-32.
 void EncodeHeader(const Header& header, uint8_t out[kHeaderSize]);

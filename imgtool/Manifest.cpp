@@ -15,8 +15,9 @@ const char kFolderManifestName[] = "image.manifest";
 namespace {
 
 // Splits a line into blank-separated tokens. Double quotes anywhere in a
-// token group blanks (name="boot partition"), and a backslash escapes the
-// next character inside them; # outside quotes starts a comment.
+// token group blanks (name="boot partition"); inside them a backslash takes
+// the next character as it is, except that "\n" stands for a line break;
+// # outside quotes starts a comment.
 bool Tokenize(const std::string& line, std::vector<std::string>& tokens, std::string& why)
 {
     size_t i = 0;
@@ -38,8 +39,11 @@ bool Tokenize(const std::string& line, std::vector<std::string>& tokens, std::st
                 quoted = !quoted;
                 continue;
             }
-            if (quoted && d == '\\' && i + 1 < line.size())
+            if (quoted && d == '\\' && i + 1 < line.size()) {
                 d = line[++i];
+                if (d == 'n')
+                    d = '\n';
+            }
             token += d;
         }
         if (quoted) {
@@ -185,13 +189,15 @@ bool MakeType(
 
 std::string QuoteToken(const std::string& text)
 {
-    if (!text.empty() && text.find_first_of(" \t\"\\#") == std::string::npos)
+    if (!text.empty() && text.find_first_of(" \t\r\n\"\\#") == std::string::npos)
         return text;
     std::string out = "\"";
     for (const char c : text) {
         if (c == '"' || c == '\\')
             out += '\\';
-        out += c;
+        // A line break would end the statement: texts from an image could
+        // add statements of their own to the manifest.
+        out += c == '\n' ? std::string("\\n") : std::string(1, c);
     }
     return out + "\"";
 }

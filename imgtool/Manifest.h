@@ -34,5 +34,6 @@ bool ReadFolder(const std::string& dir, Manifest& manifest, std::string& why);
 // Checks a type's characters and pads it; false with a reason otherwise.
 bool MakeType(
     const std::string& text, size_t width, bool isMain, std::string& out, std::string& why);
-// A manifest token: quoted when it holds blanks or quotes.
+// A manifest token that reads back as `text`, whatever bytes it holds:
+// quoted when it holds blanks, quotes, '#' or line ends.
 std::string QuoteToken(const std::string& text);

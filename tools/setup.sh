@@ -9,6 +9,7 @@ packages=(
   liblua5.1-0-dev lua5.1 zlib1g-dev
   qt6-base-dev xvfb
   libgtest-dev libgmock-dev libbenchmark-dev libcrypto++-dev
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()

@@ -27,7 +27,7 @@ end
 -- script that registered it already keeps its own copy of the globals.
 local NEEDED = {
     "MallocBuffer", "FreeBuffer", "Memcpy", "GetInt32FrmMem", "SetInt32FrmMem",
-    "BufferToChars", "calc_crc32", "LFopen", "LFseek", "LFread", "LFwrite",
+    "BufferToChars", "GetMemValue", "calc_crc32", "LFopen", "LFseek", "LFread", "LFwrite",
     "LFclose", "DeleteFile",
 }
 
@@ -149,6 +149,19 @@ local function get64(buf, offset, what)
     return high * TWO32 + low
 end
 
+-- A 64-bit value that is not a position in the file: exact below 2^53, the
+-- nearest number above (still beyond any limit a script compares it with).
+local function get64_near(buf, offset)
+    return GetInt32FrmMem(buf, offset + 4) * TWO32 + GetInt32FrmMem(buf, offset)
+end
+
+-- True when the `width` bytes at `offset` are the text and then 0 bytes only,
+-- so that the text, which ends at the first 0 byte, is the whole type.
+local function padded(buf, offset, text, width)
+    local rest = width - #text
+    return GetMemValue(buf, offset + #text, rest) == string.rep("00", rest)
+end
+
 -- Reads and checks header and table; returns the image record. Frees what
 -- it allocated on every path.
 local function read_image(img, buf)
@@ -192,7 +205,7 @@ local function read_image(img, buf)
     if img.size > 0 and not has_byte(fd, img.size - 1, buf) then
         fail(path .. ": truncated image (shorter than the " .. img.size .. " bytes it declares)")
     end
-    if count == 0 then return end
+    -- An empty table has its CRC-32 too (0): checked like any other.
     local tab = MallocBuffer(count * ENTRY_SIZE)
     local ok, why = pcall(function()
         local seen = {}
@@ -209,11 +222,15 @@ local function read_image(img, buf)
                 sub = BufferToChars(tab, at + 8, 16),
                 offset = get64(tab, at + 24, "item offset"),
                 size = get64(tab, at + 32, "item size"),
-                target = get64(tab, at + 40, "item target"),
+                target = get64_near(tab, at + 40),
                 crc = GetInt32FrmMem(tab, at + 48),
                 flags = GetInt32FrmMem(tab, at + 52),
                 name = BufferToChars(tab, at + 56, 56),
             }
+            if not padded(tab, at, item.main, 8) or not padded(tab, at + 8, item.sub, 16) then
+                fail(path .. ": item " .. item.main .. "/" .. item.sub
+                    .. " has a damaged type (bytes after its 0 padding)")
+            end
             if item.offset < table_end or item.offset + item.size > img.size then
                 fail(path .. ": item " .. item.main .. "/" .. item.sub .. " lies outside the image")
             end

@@ -82,6 +82,19 @@ do
     os.remove(out)
 end
 
+-- A target beyond 2^53, which no Lua number holds exactly, leaves the image
+-- readable: the target reads as the nearest number.
+do
+    local far = path("far.img")
+    pack(far, "item UPFLYTLS xxxxxxxxxxxxxxxx tools.lua target=0xFFFFFFFFFFFFFFFF\n")
+    local ok, why = extract(far)
+    check(ok and read(out) == TOOLS, "an item with a target beyond 2^53: " .. tostring(why))
+    os.remove(out)
+    local img = Img_Open(far)
+    check(img.items[1].target == 2 ^ 64, "the target reads as the nearest number")
+    Img_Close(img)
+end
+
 -- The reader for tool scripts.
 do
     local img = Img_Open(good)
@@ -108,8 +121,9 @@ local function spliced(bytes, at, text)
     return bytes:sub(1, at) .. text .. bytes:sub(at + #text + 1)
 end
 -- Writes the image and then its table and header CRC-32s as a maker would,
--- so only the planted fault is left for the reader to find.
-local function sealed(p, bytes)
+-- so only the planted fault is left for the reader to find; with tableAsIs
+-- the table's CRC-32 stays as planted.
+local function sealed(p, bytes, tableAsIs)
     write(p, bytes)
     local fd = LFopen(p, 1)
     local count = bytes:byte(17) + bytes:byte(18) * 256 -- the u32 item count, below 4096
@@ -119,7 +133,7 @@ local function sealed(p, bytes)
     LFread(fd, tab, count * 128)
     LFseek(fd, 0, 0, 0)
     LFread(fd, head, 128)
-    SetInt32FrmMem(head, 44, calc_crc32(tab, count * 128))
+    if not tableAsIs then SetInt32FrmMem(head, 44, calc_crc32(tab, count * 128)) end
     SetInt32FrmMem(head, 48, 0)
     SetInt32FrmMem(head, 48, calc_crc32(head, 128))
     LFseek(fd, 0, 0, 0)
@@ -134,6 +148,10 @@ sealed(path("twice.img"), spliced(image, 128 + 128, image:sub(129, 128 + 24)))
 -- Lengths that lie: the tool item's offset and size, the count, the table.
 local FF8 = string.rep("\255", 8)
 sealed(path("offset.img"), spliced(image, 128 + 24, FF8))
+-- No items, while the table's CRC-32 still covers two.
+sealed(path("empty.img"), spliced(image, 16, "\0\0\0\0"), true)
+-- A byte after the 0 padding of the second entry's subtype "big".
+sealed(path("padding.img"), spliced(image, 128 + 128 + 8 + 5, "x"))
 sealed(path("size.img"), spliced(image, 128 + 32, "\0\0\0\1\0\0\0\0"))
 sealed(path("count.img"), spliced(image, 16, "\136\19\0\0"))
 sealed(path("tablepos.img"), spliced(image, 24, "\0\0\0\0\0\1\0\0"))
@@ -144,11 +162,13 @@ local cases = {
     { "truncated.img", image:sub(1, #image - 100), "truncated image" },
     { "item.img", patched(toolAt + 5000, 0x21), "damaged item UPFLYTLS/xxxxxxxxxxxxxxxx" },
     { "table.img", patched(128 + 40, 0x55), "damaged item table" },
+    { "empty.img", nil, "damaged item table" },
     { "version.img", patched(8, 2), "image format version 2 is not supported" },
     { "header.img", patched(70, 0x41), "damaged header" },
     { "align.img", nil, "bad item alignment 1000" },
     { "twice.img", nil, "item UPFLYTLS/xxxxxxxxxxxxxxxx appears twice" },
     { "offset.img", nil, "item offset is beyond 2^53 bytes" },
+    { "padding.img", nil, "item PARTITON/big has a damaged type" },
     { "size.img", nil, "item UPFLYTLS/xxxxxxxxxxxxxxxx lies outside the image" },
     { "count.img", nil, "item count 5000 is above 4096" },
     { "tablepos.img", nil, "item table lies outside the image" },

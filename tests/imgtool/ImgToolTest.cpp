@@ -148,10 +148,14 @@ TEST_F(ImgTool, PackListExtractRoundTrip)
 
 TEST_F(ImgTool, ExtractAllThenPackFolderGivesTheSameImage)
 {
-    // A subtype with the manifest's comment sign survives the round trip.
+    // A subtype with the manifest's comment sign, and a name with a line
+    // break ("\n" in quotes) before what reads like a statement of its own,
+    // survive the round trip: the name stays one, and no item comes of it.
     WriteFile(dir / "image.txt",
-        ReadFile(dir / "image.txt") + "item PARTITON \"v#2\" tools.lua target=0x10\n");
+        ReadFile(dir / "image.txt") + "item PARTITON \"v#2\" tools.lua target=0x10\n"
+            + "item PARTITON two tools.lua \"name=x\\nitem PARTITON more tools.lua\"\n");
     ASSERT_EQ(0, RunImgTool({"pack", dir / "a.img", dir / "image.txt"}).status);
+    EXPECT_NE(std::string::npos, ReadFile(dir / "a.img").find("x\nitem PARTITON more"));
     ToolResult r = RunImgTool({"extract", dir / "a.img", "--all", dir / "items"});
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_EQ(boot, ReadFile(dir / "items/PARTITON.boot"));
@@ -319,6 +323,9 @@ TEST_F(ImgTool, HostileTablesAreRefusedAndNothingLandsOutside)
             b.replace(boot, 24, std::string(".\0\0\0\0\0\0\0/escaped\0\0\0\0\0\0\0\0", 24));
         },
         all, "item types cannot be file names");
+    add(
+        "a byte after the subtype's padding", [&](std::string& b) { b[boot + 8 + 10] = 'x'; }, all,
+        "has a damaged type");
     add(
         "two entries with the same types",
         [&](std::string& b) { b.replace(sec, 24, good.substr(boot, 24)); }, all, "appears twice");

@@ -38,22 +38,24 @@ enum : unsigned int {
     TOOL_FES_THREAD_FALSE = 0xFFFFFFFF,
 };
 
-namespace __attribute__((visibility("default"))) LUA_TOOL_FEX
-{
+// Exported one by one: clang takes no attribute before a namespace's name.
+#define LUA_TOOL_FEX_API __attribute__((visibility("default")))
 
-    // Filled by InitToolIF; never cleared.
-    extern _tag_TOOL_IF g_LuaToolIF;
-    // The state most recently given to InitToolIF.
-    extern lua_State* g_pToolLuaState;
+namespace LUA_TOOL_FEX {
 
-    // Remembers L, fills g_LuaToolIF and returns its address (never null).
-    _tag_TOOL_IF* InitToolIF(lua_State * L);
+// Filled by InitToolIF; never cleared.
+extern LUA_TOOL_FEX_API _tag_TOOL_IF g_LuaToolIF;
+// The state most recently given to InitToolIF.
+extern LUA_TOOL_FEX_API lua_State* g_pToolLuaState;
 
-    unsigned int Init(lua_State * L, const _tag_TOOL_INIT_PARA* para);
-    // para is not used and may be null.
-    unsigned int Exit(lua_State * L, const _tag_TOOL_INIT_PARA* para);
-    // L and para must be valid.
-    unsigned int entry_fel2fes(lua_State * L, const _tag_TOOL_FELPARA* para);
-    unsigned int entry_fes_thread(lua_State * L, const _tag_TOOL_FESPARA* para);
+// Remembers L, fills g_LuaToolIF and returns its address (never null).
+LUA_TOOL_FEX_API _tag_TOOL_IF* InitToolIF(lua_State* L);
+
+LUA_TOOL_FEX_API unsigned int Init(lua_State* L, const _tag_TOOL_INIT_PARA* para);
+// para is not used and may be null.
+LUA_TOOL_FEX_API unsigned int Exit(lua_State* L, const _tag_TOOL_INIT_PARA* para);
+// L and para must be valid.
+LUA_TOOL_FEX_API unsigned int entry_fel2fes(lua_State* L, const _tag_TOOL_FELPARA* para);
+LUA_TOOL_FEX_API unsigned int entry_fes_thread(lua_State* L, const _tag_TOOL_FESPARA* para);
 
 } // namespace LUA_TOOL_FEX
