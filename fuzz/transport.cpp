@@ -291,8 +291,10 @@ void Operate(const Api& api, FuzzDevice& device, Input& in, void*& handle)
     case 7: {
         // The record with the raw handle as its FEL or FES handle, or both.
         const int which = in.Byte() % 4;
+        const auto kinds = static_cast<uint8_t>(
+            (which & 1 ? 1u << EFEX_DEV_FEL : 0u) | (which & 2 ? 1u << EFEX_DEV_FES : 0u));
         tag_EFEX_PRIV_INFO priv {
-            api.fex, 1, which & 1 ? handle : nullptr, which & 2 ? handle : nullptr};
+            api.fex, 1, kinds, which & 1 ? handle : nullptr, which & 2 ? handle : nullptr};
         tag_TOOL_THREAD_PARA para {DEVICE_OPEN_BY_PATH, {}, &priv};
         int ret;
         if (in.Byte() & 1) {
