@@ -205,7 +205,7 @@ TEST_F(Session, SecondBoardPluggedDuringARunIsLeftAlone)
     ASSERT_TRUE(host.WaitForCall(mark, HostCall::Question));
     auto second = Plug();
     ASSERT_TRUE(bus.Drain(2s));
-    std::this_thread::sleep_for(700ms); // the monitor takes 100 ms per event
+    std::this_thread::sleep_for(700ms); // the monitor has worked the events off
     host.Answer(1);
     ASSERT_TRUE(FesEnded(1));
     const std::string log = err.Text();
@@ -221,7 +221,7 @@ TEST_F(Session, BoardPluggedBeforeAnImageRunsOnceReplugged)
     EXPECT_NE(0, host.Load(dir / "missing.img")); // no usable image now
     auto early = Plug();
     ASSERT_TRUE(bus.Drain(2s));
-    std::this_thread::sleep_for(700ms); // the monitor takes 100 ms per event
+    std::this_thread::sleep_for(700ms); // the monitor has worked the events off
     EXPECT_TRUE(host.Calls().size() == mark) << "refused without a word";
     EXPECT_EQ(PRIVATE_ID_FRESH, Le32(early->PrivateData(), 0));
 
