@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -441,6 +442,69 @@ TEST_F(Session, RunningScriptKeepsItsStateAgainstLoadsAndNewBoards)
     EXPECT_EQ(0u, Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[1].tip.result);
 }
 
+// Scripts that never return are ended, by the time limit or when the host
+// asks: a busy loop, a loop that catches every error, a long ToolsSuspend, a
+// question never answered. The run fails with the reason; once ended, the
+// image loads again and the next board is flashed.
+TEST_F(Session, ScriptsThatNeverReturnAreEnded)
+{
+    ASSERT_EQ(0, host.Fn().PreVemoMessage(nullptr, VEMO_PM_RUN_LIMIT, 1000, nullptr));
+    struct Case {
+        const char* what;
+        const char* code; // replaces one entry of the sample's script
+        bool byHost;      // else the limit ends it
+        std::string said;
+    };
+    const Case cases[] = {
+        {"busy loop", "function Tools.entry_fes_thread(args) while true do end end", false,
+            "the tool script was ended: Tools.entry_fes_thread ran longer than 1 s"},
+        {"loop catching errors",
+            "function Tools.entry_fel2fes(args)\n"
+            "    while true do pcall(function() while true do end end) end\n"
+            "end",
+            false, "the tool script was ended: Tools.entry_fel2fes ran longer than 1 s"},
+        {"ToolsSuspend", "function Tools.Init(args) ToolsSuspend(100000000) return true end", true,
+            "the tool script was ended: no progress"},
+        {"unanswered question",
+            "function Tools.entry_fes_thread(args) return ToolMessageBox('q', 'never') == 1 end",
+            true, "the tool script was ended: no progress"},
+    };
+    host.HoldQuestions(true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string tools = dir / "endless.lua";
+        WriteFile(tools, "dofile(\"" + SampleSrc("tools.lua") + "\")\n" + c.code + "\n");
+        ASSERT_EQ(0, host.Load(PackImage(dir.path(), "endless.img", SampleManifest(tools))));
+        const size_t from = host.Mark();
+        auto board = Plug();
+        if (c.byHost) {
+            ASSERT_TRUE(host.WaitForCall(from, HostCall::Begin, 1));
+            if (std::string(c.what) == "unanswered question") {
+                ASSERT_TRUE(host.WaitForCall(from, HostCall::Question));
+            }
+            std::this_thread::sleep_for(300ms); // well inside the script
+            EXPECT_EQ(
+                1, host.Fn().PreVemoMessage(nullptr, VEMO_PM_END_RUN, 0, (void*)"no progress"));
+        }
+        ASSERT_TRUE(ErrorSaid(c.said, 5s));
+        // The script has let go of the state: the image loads again.
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (host.Load(sample) == VEMOPROC_SCRIPT_RUNNING
+            && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(0, host.Load(sample));
+        EXPECT_EQ(0, host.Fn().PreVemoMessage(nullptr, VEMO_PM_END_RUN, 0, nullptr)) << "none runs";
+        EXPECT_TRUE(host.Since(from, HostCall::Over).empty());
+        bus.Unplug(*board);
+    }
+    host.HoldQuestions(false);
+    ASSERT_EQ(0, host.Fn().PreVemoMessage(nullptr, VEMO_PM_RUN_LIMIT, 3600000, nullptr));
+    const size_t from = host.Mark();
+    auto good = Plug();
+    ASSERT_TRUE(host.WaitForCall(from, HostCall::Tip, VEMO_TIP_FES_ENDED));
+    EXPECT_EQ(0u, host.Since(from, HostCall::Tip, VEMO_TIP_FES_ENDED)[0].tip.result);
+}
+
 TEST_F(Session, BoardBackInFesAfterTheImageWasLoadedAgainIsSentBackToFel)
 {
     simdev::BoardOptions options;
@@ -552,10 +616,20 @@ TEST_F(Session, ExitInTheChild)
         GTEST_SKIP() << "runs only as the child of ProcessExitIsSafeWithSessionsRunning";
     if (ChildMode() == "overrun") {
         // More events than the monitor's receive buffer holds (16 MiB at
-        // most, about 1.3 KiB charged for each), sent while it sleeps.
+        // most, about 1.3 KiB charged for each), sent while it is busy with
+        // a board's Init; the host is warned once it reads on.
+        const std::string tools = dir / "slow.lua";
+        WriteFile(tools,
+            "dofile(\"" + SampleSrc("tools.lua")
+                + "\")\nlocal init = Tools.Init\n"
+                  "function Tools.Init(args) ToolsSuspend(2000) return init(args) end\n");
+        ASSERT_EQ(0, host.Load(PackImage(dir.path(), "slow.img", SampleManifest(tools))));
+        auto board = Plug();
+        ASSERT_TRUE(host.WaitForCall(mark, HostCall::Begin));
         for (int i = 0; i < 14000; ++i) // one event or more each
             bus.EmitNoise();
-        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(host.WaitForCall(mark, HostCall::Warning, ~0u, 20s));
+        std::printf("host warned: %s\n", Of(HostCall::Warning)[0].text.c_str());
         std::fflush(nullptr);
         std::exit(0);
     }
@@ -578,21 +652,24 @@ TEST_F(Session, ProcessExitIsSafeWithSessionsRunning)
         GTEST_SKIP() << "already the child";
     struct Case {
         const char* mode;
-        const char* said;
+        std::vector<const char*> said;
     };
     const Case cases[] = {
-        {"running", "a script still runs at exit; its Exit is skipped"},
-        {"ended", "held tools: Exit\n"},
+        {"running", {"a script still runs at exit; its Exit is skipped"}},
+        {"ended", {"held tools: Exit\n"}},
         {"overrun",
-            "hotplug: uevents were lost (receive buffer full); re-plug the device if it is not "
-            "taken\n"},
+            {"hotplug: uevents were lost (receive buffer full); re-plug the device if it is not "
+             "taken\n",
+                "host warned: Device events were lost (too many at once): re-plug any board that "
+                "was not taken\n"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
         std::string output;
         EXPECT_EQ(0, RunChild(c.mode, {"SELF", "--gtest_filter=Session.ExitInTheChild"}, output))
             << output;
-        EXPECT_NE(std::string::npos, output.find(c.said)) << output;
+        for (const char* said : c.said)
+            EXPECT_NE(std::string::npos, output.find(said)) << output;
         EXPECT_NE(std::string::npos, output.find("hotplug: uevent receive buffer of ")) << output;
     }
 }
