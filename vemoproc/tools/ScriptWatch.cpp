@@ -8,7 +8,6 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -59,7 +58,6 @@ struct Watch {
     std::mutex lock;
     std::condition_variable changed; // runs came, went or ended, or the limit moved
     std::vector<Record*> runs;
-    std::vector<std::string> toReport; // ends the host has not been told of yet
     std::chrono::milliseconds limit = kDefaultLimit;
     bool watcherStarted = false;
 };
@@ -76,9 +74,9 @@ thread_local Record* t_pRun = nullptr;
 
 void EndHook(lua_State* L, lua_Debug* ar);
 
-// Under W().lock: marks the run ended, hooks its state, wakes whatever of it
-// waits, and leaves the host's report to the watcher (the caller may be the
-// host's own thread).
+// Under W().lock: marks the run ended, hooks its state and wakes whatever of
+// it waits. The host is told when the run has ended (Run's destructor), on the
+// script's thread and before the run's own failure reports.
 void EndLocked(Record& run, const char* why)
 {
     run.ended = true;
@@ -86,12 +84,6 @@ void EndLocked(Record& run, const char* why)
         run.why, sizeof run.why, "%s%.*s", kEndedPrefix, static_cast<int>(kWhyLength), why);
     lua_sethook(run.L, EndHook, LUA_MASKCOUNT, 1);
     PyrraDebug::DebugErr("ScriptWatch: Tools.%s: %s\n", run.entry, run.why);
-    try {
-        W().toReport.emplace_back(run.why);
-    } catch (const std::bad_alloc&) {
-        PyrraDebug::DebugErr("ScriptWatch: out of memory, the host is not told\n");
-    }
-    W().changed.notify_all();
     run.wake.notify_all();
     if (run.question) {
         const std::lock_guard<std::mutex> hold(run.question->lock);
@@ -135,8 +127,7 @@ void LimitText(std::chrono::milliseconds limit, const char* entry, char (&text)[
         static_cast<double>(limit.count()) / 1000.0);
 }
 
-// Ends the runs that have outlived the limit, and tells the host of every
-// run ended.
+// Ends the runs that have outlived the limit.
 [[noreturn]] void Watcher()
 {
     std::unique_lock<std::mutex> hold(W().lock);
@@ -154,15 +145,6 @@ void LimitText(std::chrono::milliseconds limit, const char* entry, char (&text)[
             } else {
                 next = std::min(next, deadline);
             }
-        }
-        if (!W().toReport.empty()) {
-            std::vector<std::string> texts;
-            texts.swap(W().toReport);
-            hold.unlock();
-            for (const std::string& text : texts)
-                ReportBurnError(text.c_str());
-            hold.lock();
-            continue;
         }
         if (next == Clock::time_point::max())
             W().changed.wait(hold);
@@ -239,6 +221,8 @@ Run::~Run()
         W().changed.notify_all();
     }
     t_pRun = m_pRecord->outer;
+    if (m_pRecord->ended)
+        ReportBurnError(m_pRecord->why);
     delete m_pRecord;
 }
 

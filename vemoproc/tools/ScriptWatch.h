@@ -11,7 +11,7 @@
 // reaches the entry's protected call. The host functions that block
 // (ToolsSuspend, ToolMessageBox) wake up and raise the same error. The host
 // is told of every run ended through pfnBurnError with that text, on the
-// watch's own thread.
+// script's thread once the entry has returned.
 //
 // A script running in a coroutine it created before the end is not reached
 // by the hook (each coroutine has its own); it still ends at its next
