@@ -19,6 +19,13 @@ struct EnvConfig {
     std::chrono::milliseconds plug_delay {500};
     std::chrono::milliseconds plug_interval {2000};
     std::chrono::milliseconds fes_idle_unplug {0};
+    std::chrono::milliseconds fel_idle_unplug {0};
+    // The boards (numbered from 1) that get `board`'s faults, open error and
+    // FES return; the others are sound. Empty: every board.
+    std::vector<unsigned> faulty;
+
+    // The options of board number n.
+    BoardOptions BoardFor(unsigned n) const;
 };
 
 #pragma GCC visibility push(default) // exported by libvemora_simdev.so
