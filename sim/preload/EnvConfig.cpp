@@ -253,9 +253,10 @@ bool ConfigFromEnvironment(EnvConfig& config, std::string& error)
     return true;
 }
 
-BoardOptions EnvConfig::BoardFor(unsigned n) const
+BoardOptions BoardFor(const EnvConfig& config, unsigned n)
 {
-    BoardOptions options = board;
+    BoardOptions options = config.board;
+    const std::vector<unsigned>& faulty = config.faulty;
     if (faulty.empty() || std::find(faulty.begin(), faulty.end(), n) != faulty.end())
         return options;
     const BoardOptions sound;

@@ -33,7 +33,7 @@ void RunScenario(EnvConfig config)
         while (!ShimWaitForListener(std::chrono::hours(1))) { }
     std::this_thread::sleep_for(config.plug_delay);
     for (unsigned n = 1; n <= config.boards; ++n) {
-        auto board = bus->Plug(config.BoardFor(n));
+        auto board = bus->Plug(BoardFor(config, n));
         if (!board) {
             Say("board " + std::to_string(n) + " not plugged: " + bus->Error());
             return;
