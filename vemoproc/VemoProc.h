@@ -30,7 +30,9 @@
 // - pfnBurnError(null, code, text): a failure; the run it belongs to is over
 //   unless more reports follow for it. Every failed FES entry reaches the
 //   host here (the tool driver's own texts, or "Tools.entry_fes_thread failed
-//   with code N" for the other ways of failing).
+//   with code N" for the other ways of failing), and so does one that returned
+//   true without its end report ("Tools.entry_fes_thread returned true
+//   without reporting the end of flashing").
 // - pfnBurnOver(null, code, text): the tool script says the board is flashed.
 // - pfnUpdateTipInfo(null, code, data): a milestone of a board's run
 //   (VEMO_TIP_ codes below); hosts that do not time runs return 0.
@@ -68,7 +70,8 @@ static_assert(sizeof(VemoCallbackFun) == 8 * sizeof(void*), "eight slots, in ord
 // when its FES thread starts (DeviceId: the board's number, 1 for the first
 // FES board of the process; result 0); VEMO_TIP_FES_ENDED when that thread
 // ends (DeviceId as before; result: 0 flashed well, else the FES entry's
-// code, e.g. 0xFFFFFFFF for a false result of Tools.entry_fes_thread).
+// code, e.g. 0xFFFFFFFF for a false result of Tools.entry_fes_thread, or 577
+// for a true result without the end report).
 enum : unsigned int {
     VEMO_TIP_FEL_ENDED = 0x5601,
     VEMO_TIP_FES_STARTED = 0x5602,

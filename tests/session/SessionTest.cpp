@@ -367,9 +367,9 @@ TEST_F(Session, WaitForFesRunsOutOnceWithoutSignals)
     EXPECT_EQ(0, g_alarms);
 }
 
-// FES runs that fail reach the host as errors (also a failure the tool
-// driver does not report itself: a result that is not a boolean); the next
-// board is flashed.
+// FES runs that fail reach the host as errors (also failures the tool driver
+// does not report itself: a result that is not a boolean, true without the
+// end report); the next board is flashed.
 TEST_F(Session, FailedFesRunsReachTheHostAndTheNextBoardIsFlashed)
 {
     const std::string tools = dir / "nil.lua";
@@ -377,6 +377,11 @@ TEST_F(Session, FailedFesRunsReachTheHostAndTheNextBoardIsFlashed)
         "dofile(\"" + SampleSrc("tools.lua")
             + "\")\nfunction Tools.entry_fes_thread(args) return nil end\n");
     const std::string nilResult = PackImage(dir.path(), "nil.img", SampleManifest(tools));
+    const std::string silentTools = dir / "silent.lua";
+    WriteFile(silentTools,
+        "dofile(\"" + SampleSrc("tools.lua")
+            + "\")\nfunction Tools.entry_fes_thread(args) return true end\n");
+    const std::string silent = PackImage(dir.path(), "silent.img", SampleManifest(silentTools));
     simdev::BoardOptions pulled;
     pulled.faults = {simdev::Fault(simdev::Fault::Unplug, 40, simdev::Stage::Fes)};
     struct Case {
@@ -387,9 +392,10 @@ TEST_F(Session, FailedFesRunsReachTheHostAndTheNextBoardIsFlashed)
     const Case cases[] = {
         {sample, pulled, ""},
         {nilResult, {}, "Tools.entry_fes_thread failed with code 290"},
+        {silent, {}, "Tools.entry_fes_thread returned true without reporting the end of flashing"},
         {sample, {}, ""},
     };
-    for (size_t n = 0; n < 3; ++n) {
+    for (size_t n = 0; n < std::size(cases); ++n) {
         SCOPED_TRACE(n);
         const Case& c = cases[n];
         ASSERT_EQ(0, host.Load(c.image));
@@ -398,7 +404,7 @@ TEST_F(Session, FailedFesRunsReachTheHostAndTheNextBoardIsFlashed)
         ASSERT_TRUE(FesEnded(n + 1));
         const unsigned int result = Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[n].tip.result;
         const auto errors = host.Since(from, HostCall::Error);
-        if (n < 2) {
+        if (n + 1 < std::size(cases)) {
             EXPECT_NE(0u, result);
             ASSERT_FALSE(errors.empty());
             if (!c.error.empty()) {
