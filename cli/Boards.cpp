@@ -230,6 +230,15 @@ void Boards::Error(const char* text)
     const std::lock_guard<std::mutex> hold(m_lock);
     const std::string shown = Console::Printable(text);
     const char* raw = text ? text : "";
+    Board* waiting = InFlight();
+    if (waiting && waiting->phase == Phase::Wait && std::strcmp(raw, kUnreadableError) == 0) {
+        // Most likely that board coming back in FES: its wait goes on, to
+        // its time-out or the next board's arrival; no board is counted twice.
+        waiting->errors.push_back(shown);
+        Say(*waiting, "came back, but could not be queried: " + shown);
+        m_nUnreadableArrival = waiting->number;
+        return;
+    }
     if (OneOf(raw, std::begin(kArrivalErrors), std::end(kArrivalErrors))) {
         Board& board = NewBoard(Phase::Fel, false);
         board.errors.push_back(shown);
