@@ -55,9 +55,16 @@ const std::vector<Cell> kCells = {
     {"final report", "script ends without it", "", "", true, "fes-no-report"},
 };
 
+const char* EndKind(const Cell& cell)
+{
+    const std::string script = cell.scriptFault;
+    const bool endless = script.size() > 7 && script.compare(script.size() - 7, 7, "endless") == 0;
+    return endless || !cell.returnsInFes ? "time-out" : "error";
+}
+
 namespace {
 
-// A table cell: no line breaks, "|" escaped.
+// A table cell: no line breaks or trailing blanks, "|" escaped.
 std::string Escaped(const std::string& text)
 {
     std::string out;
@@ -69,7 +76,7 @@ std::string Escaped(const std::string& text)
         else
             out += c;
     }
-    return out;
+    return out.substr(0, out.find_last_not_of(' ') + 1);
 }
 
 } // namespace

@@ -18,6 +18,10 @@ struct Cell {
 
 extern const std::vector<Cell> kCells;
 
+// "time-out" for the cells that end by waiting out a time (the wait for FES,
+// a script's time limit or the window's watchdog), else "error".
+const char* EndKind(const Cell& cell);
+
 // The file in the tool script's working folder that names the script's
 // fault; the script removes it when the fault strikes.
 constexpr char kScriptPlan[] = "matrix-fault";

@@ -41,16 +41,18 @@ std::vector<std::string> Variables(const Cell& cell)
     return variables;
 }
 
-// The line from "board N: " on, "" when there is none.
+// The line from "board N: " on, without the durations of its halves; "" when
+// there is none.
 std::string BoardLine(const std::string& output, const std::string& start)
 {
     const auto lines = LinesWith(output, start);
     if (lines.empty())
         return "";
-    return lines.front().substr(lines.front().find(start));
+    const std::string line = lines.front().substr(lines.front().find(start));
+    return line.substr(0, line.find(", FEL half "));
 }
 
-Outcome Judge(int status, const std::string& output)
+Outcome Judge(const Cell& cell, int status, const std::string& output)
 {
     Outcome outcome;
     const std::string first = BoardLine(output, "board 1: FAILED");
@@ -73,9 +75,7 @@ Outcome Judge(int status, const std::string& output)
         return outcome;
     }
     outcome.passed = true;
-    const bool timed = first.find("Timeout") != std::string::npos
-        || first.find("was ended") != std::string::npos;
-    outcome.result = std::string(timed ? "time-out" : "error") + ", exit 1, next board ok";
+    outcome.result = std::string(EndKind(cell)) + ", exit 1, next board ok";
     return outcome;
 }
 
@@ -102,7 +102,7 @@ TEST(FaultMatrix, ThroughTheRunner)
                 CliProcess& runner = *runners[i - begin];
                 const int status = runner.Finish(kCellTime);
                 outputs[i] = runner.Output();
-                outcomes[i] = Judge(status, outputs[i]);
+                outcomes[i] = Judge(kCells[i], status, outputs[i]);
             });
         }
         for (std::thread& reader : readers)
