@@ -126,6 +126,7 @@ private slots:
     void refusedImage();
     void acceptedImage();
     void rootDirectoryImage();
+    void unwritableSettings();
     void failedReload();
 
     void statusBarCounts();
@@ -608,6 +609,27 @@ void WindowTest::acceptedImage()
     QCOMPARE(ReadIni(u"image"_s), chosen);
     QVERIFY(
         m_plugins.control->Calls().find("LoadFWFile " + chosen.toStdString()) != std::string::npos);
+}
+
+// Settings that cannot be read or written: the image is used all the same,
+// the window says so on standard error, and the path is left as it was.
+void WindowTest::unwritableSettings()
+{
+    QVERIFY(QDir().mkpath(m_ini)); // a folder where the file should be
+    const QString chosen = m_scratch.filePath(u"unwritable.img"_s);
+    QFile(chosen).open(QIODevice::WriteOnly);
+    const auto window = Bound();
+    QVERIFY(window);
+    CaptureOutput err(stderr);
+    ModalCloser dialog([&](QWidget* w) { Choose(qobject_cast<QFileDialog*>(w), chosen); });
+    window->OnImage();
+    const QString said = QString::fromStdString(err.Text());
+    QCOMPARE(dialog.Answered(), 1); // no error box: the image is fine
+    QCOMPARE(Child<QLineEdit>(window.get(), "_ctrlImagePath")->text(), chosen);
+    QVERIFY2(said.contains(u"Cannot read the settings "_s + m_ini), qPrintable(said));
+    QVERIFY2(said.contains(u"Cannot save image in the settings "_s + m_ini), qPrintable(said));
+    QVERIFY(QFileInfo(m_ini).isDir());
+    QVERIFY(QDir().rmdir(m_ini));
 }
 
 void WindowTest::rootDirectoryImage()
