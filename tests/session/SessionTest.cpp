@@ -195,6 +195,37 @@ TEST_F(Session, ThreeBoardsInARowAreNumberedOneAfterAnother)
     EXPECT_TRUE(Of(HostCall::Error).empty());
 }
 
+// A flood of other devices' events (thousands, as "udevadm trigger" sends),
+// sent while a board arrives, is flashed and comes back in FES: what fits the
+// receive buffer loses nothing, so the board is flashed and no loss is
+// reported. (An overrun is ProcessExitIsSafeWithSessionsRunning's "overrun".)
+TEST_F(Session, FloodOfOtherDevicesEventsLosesNoBoard)
+{
+    std::thread flood([this] {
+        for (int i = 0; i < 3000; ++i) // one event or more each
+            bus.EmitNoise();
+    });
+    auto board = Plug();
+    const bool ended = FesEnded(1, 30s);
+    flood.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(0u, Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[0].tip.result);
+    EXPECT_TRUE(FlashHoldsSample(board->ReadFlash(0, board->FlashSize())));
+    EXPECT_TRUE(Of(HostCall::Warning).empty());
+    // Interleaved: other devices' events between the board's FEL node and
+    // its FES node.
+    const auto events = bus.Events();
+    auto node = [&](const char* name) {
+        return std::find_if(events.begin(), events.end(),
+            [&](const simdev::Uevent& e) { return e.Get("DEVNAME") == name; });
+    };
+    const auto fel = node("qx_efex0");
+    const auto fes = node("qx_efex1");
+    ASSERT_TRUE(fel < fes && fes != events.end());
+    EXPECT_TRUE(std::any_of(fel, fes,
+        [](const simdev::Uevent& e) { return e.devpath.find("usb1/") == std::string::npos; }));
+}
+
 TEST_F(Session, SecondBoardPluggedDuringARunIsLeftAlone)
 {
     const std::string image
