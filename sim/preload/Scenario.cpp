@@ -24,6 +24,9 @@ void RunScenario(EnvConfig config)
 {
     // Left alive to the end: the process may still talk to its boards while
     // it exits.
+    // The scenario runs as long as the process: nothing of a board or event
+    // gone is kept.
+    config.bus.keep_events = false;
     auto* bus = new Bus(config.bus);
     if (!bus->Ok()) {
         Say("no bus: " + bus->Error());
