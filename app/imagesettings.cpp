@@ -1,6 +1,7 @@
 #include "imagesettings.h"
 
 #include <QSettings>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -20,8 +21,11 @@ QString ImageSettings::Read(const QString& key) const
     if (m_strIniPath.isEmpty())
         return value;
     QSettings settings(m_strIniPath, QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError)
+    if (settings.status() != QSettings::NoError) {
+        // A file that is not settings is left as it is; nothing is taken from it.
+        std::fprintf(stderr, "Cannot read the settings %s\n", qPrintable(m_strIniPath));
         return value;
+    }
     settings.beginGroup(kGroup);
     if (settings.contains(key))
         value = settings.value(key).toString();
@@ -39,6 +43,9 @@ void ImageSettings::Write(const QString& key, const QString& value) const
         settings.setValue(key, value);
     settings.endGroup();
     settings.sync();
+    if (settings.status() != QSettings::NoError)
+        std::fprintf(stderr, "Cannot save %s in the settings %s\n", qPrintable(key),
+            qPrintable(m_strIniPath));
 }
 
 void ImageSettings::RememberImage(const QString& imagePath) const

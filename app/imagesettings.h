@@ -9,9 +9,11 @@ public:
     // iniPath empty: nothing is read or written.
     explicit ImageSettings(QString iniPath);
 
-    // The value of key, empty when the file cannot be read or has no such key.
+    // The value of key, empty when the file cannot be read (said on standard
+    // error) or has no such key.
     QString Read(const QString& key) const;
     // Sets key to value; an empty value is not written (the old one stays).
+    // A file that cannot be written is said on standard error.
     void Write(const QString& key, const QString& value) const;
     // Stores the image's directory under "image_path" (the part before the
     // last '/', the whole path when it has none), then the path under "image".

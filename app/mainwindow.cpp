@@ -303,10 +303,27 @@ void MainWindow::timerEvent(QTimerEvent* event)
     StopWatchdog();
     if (m_bProgressSeen)
         return;
+    {
+        // A question waiting for the user is not a stall.
+        const std::lock_guard<std::mutex> hold(m_questionLock);
+        if (!m_pendingQuestions.empty()) {
+            m_nTimerId = startTimer(m_nWatchdogMs);
+            return;
+        }
+    }
     m_pForm->_btnImage->setEnabled(true);
     m_pForm->_btnExit->setEnabled(true);
     m_pForm->_ctrlInfo->setText(Text("Info005"));
     m_pRunStatus->Stop();
+    // The user may go on now: a script that did not get the board going must
+    // not keep holding the plug-in (no image load, no next board).
+    if (m_pProcFun) {
+        const QByteArray why = QStringLiteral("no progress %1 s after the board's run began")
+                                   .arg(m_nWatchdogMs / 1000.0)
+                                   .toLatin1();
+        m_pProcFun->PreVemoMessage(reinterpret_cast<void*>(winId()), VEMO_PM_END_RUN, 0,
+            const_cast<char*>(why.constData()));
+    }
 }
 
 void MainWindow::customEvent(QEvent* event)

@@ -83,10 +83,33 @@ Boards::Board* Boards::Latest()
     return m_nLatestRun < 0 ? nullptr : &m_boards[static_cast<size_t>(m_nLatestRun)];
 }
 
+void Boards::SumUpEnded()
+{
+    const Board* latest = Latest();
+    const int keep = latest ? latest->number : 0;
+    std::vector<Board> kept;
+    for (Board& board : m_boards) {
+        if (board.phase != Phase::Ended || board.number == keep) {
+            kept.push_back(std::move(board));
+        } else if (Good(board)) {
+            ++m_nSummedGood;
+        } else {
+            m_summedFailed.push_back(board.number);
+        }
+    }
+    m_boards.swap(kept);
+    m_nLatestRun = -1;
+    for (size_t i = 0; i < m_boards.size(); ++i) {
+        if (m_boards[i].number == keep)
+            m_nLatestRun = static_cast<int>(i);
+    }
+}
+
 Boards::Board& Boards::NewBoard(Phase phase, bool run)
 {
+    SumUpEnded();
     Board board;
-    board.number = static_cast<int>(m_boards.size()) + 1;
+    board.number = ++m_nBoards;
     board.phase = phase;
     board.begun = Clock::now();
     board.view.board = board.number;
@@ -230,6 +253,15 @@ void Boards::Error(const char* text)
     const std::lock_guard<std::mutex> hold(m_lock);
     const std::string shown = Console::Printable(text);
     const char* raw = text ? text : "";
+    Board* waiting = InFlight();
+    if (waiting && waiting->phase == Phase::Wait && std::strcmp(raw, kUnreadableError) == 0) {
+        // Most likely that board coming back in FES: its wait goes on, to
+        // its time-out or the next board's arrival; no board is counted twice.
+        waiting->errors.push_back(shown);
+        Say(*waiting, "came back, but could not be queried: " + shown);
+        m_nUnreadableArrival = waiting->number;
+        return;
+    }
     if (OneOf(raw, std::begin(kArrivalErrors), std::end(kArrivalErrors))) {
         Board& board = NewBoard(Phase::Fel, false);
         board.errors.push_back(shown);
@@ -430,14 +462,16 @@ int Boards::Finish()
 {
     const std::lock_guard<std::mutex> hold(m_lock);
     std::string failed;
-    unsigned long good = 0;
+    for (const int number : m_summedFailed)
+        failed += (failed.empty() ? "" : ", ") + std::to_string(number);
+    unsigned long good = m_nSummedGood;
     for (const Board& board : m_boards) {
         if (Good(board))
             ++good;
         else
             failed += (failed.empty() ? "" : ", ") + std::to_string(board.number);
     }
-    const size_t total = m_boards.size();
+    const auto total = static_cast<unsigned long>(m_nBoards);
     std::string line = "summary: " + std::to_string(total) + (total == 1 ? " board, " : " boards, ")
         + std::to_string(good) + " ok, " + std::to_string(total - good) + " failed";
     if (!failed.empty())

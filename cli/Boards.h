@@ -100,8 +100,15 @@ private:
     const int64_t m_nImageBytes;
     const unsigned long m_nCount;
     std::mutex m_lock;
-    std::vector<Board> m_boards; // in the order they arrived
+    // Before a new board is added: the ended boards before the latest run
+    // are summed up and let go, so a long run does not grow.
+    void SumUpEnded();
+
+    std::vector<Board> m_boards; // the latest run and the boards not ended, in order
     int m_nLatestRun = -1;       // index of Latest()
+    int m_nBoards = 0;           // every board so far
+    unsigned long m_nSummedGood = 0;
+    std::vector<int> m_summedFailed; // numbers of the boards summed up as failed
     unsigned long m_nFinished = 0;
     bool m_bEnding = false;
     bool m_bInterrupted = false;

@@ -71,6 +71,9 @@ std::string Timestamp()
 std::string Console::Printable(const char* text)
 {
     std::string shown = text ? text : "";
+    // A text's own line end ("pcall FAILED ...\r\n") is not part of what it says.
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r'))
+        shown.pop_back();
     for (char& c : shown) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7f)

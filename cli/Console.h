@@ -52,7 +52,8 @@ public:
     // waits until everything printed before has been shown.
     void Stop();
 
-    // Printable form of an outside text: control bytes become '?'.
+    // Printable form of an outside text: its trailing line end dropped, control
+    // bytes become '?'.
     static std::string Printable(const char* text);
 
 private:

@@ -22,6 +22,11 @@ const char kHelpText[]
       "  --plain      timestamped lines instead of progress bars, also on a\n"
       "               terminal (always so when the output is not a terminal)\n"
       "  --log FILE   append the timestamped lines to FILE as well\n"
+      "  --script-limit S\n"
+      "               end the tool script when one of its calls (its start, the\n"
+      "               FEL half, the FES half) runs longer than S seconds; the\n"
+      "               board then fails and the next one is taken (default: the\n"
+      "               plug-in's limit of one hour)\n"
       "  -h, --help   this text\n"
       "\n"
       "Output: on a terminal one progress bar per run (percentage, the script's\n"
@@ -52,6 +57,9 @@ const char kHelpText[]
       "group plugdev, and how to install it.\n";
 
 namespace {
+
+// The plug-in takes the limit in milliseconds, as a 32-bit number.
+constexpr unsigned long kMaxScriptLimit = 4294967;
 
 // A whole decimal number from 1 up.
 bool ParseCount(const std::string& text, unsigned long& count)
@@ -104,7 +112,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
             value = arg.substr(equals + 1);
             hasValue = true;
         }
-        const bool takesValue = name == "--count" || name == "--log";
+        const bool takesValue = name == "--count" || name == "--log" || name == "--script-limit";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
                 error = name + " needs a value";
@@ -124,6 +132,12 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
         } else if (name == "--count") {
             if (!ParseCount(value, options.count)) {
                 error = "--count needs a whole number from 1 up, not \"" + value + "\"";
+                return false;
+            }
+        } else if (name == "--script-limit") {
+            if (!ParseCount(value, options.scriptLimit) || options.scriptLimit > kMaxScriptLimit) {
+                error = "--script-limit needs a number of seconds from 1 to "
+                    + std::to_string(kMaxScriptLimit) + ", not \"" + value + "\"";
                 return false;
             }
         } else if (name == "--log") {

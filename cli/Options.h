@@ -12,6 +12,9 @@ struct Options {
     Answer answer = Answer::Ask;
     bool plain = false;  // timestamped lines even on a terminal
     std::string logPath; // the lines are appended there too; empty: no log
+    // The longest one call of the tool script may run, in seconds (its Init,
+    // its FEL half, its FES half); 0: the plug-in's own limit.
+    unsigned long scriptLimit = 0;
     bool help = false;
 };
 

@@ -182,6 +182,9 @@ int RunBoards(const Options& options)
             "the process plug-in refused the image " + image + " (code " + std::to_string(result)
                 + ")");
     }
+    if (options.scriptLimit)
+        proc->PreVemoMessage(context, VEMO_PM_RUN_LIMIT,
+            static_cast<unsigned int>(options.scriptLimit * 1000), nullptr);
     proc->DeviceMsgLoop(context);
     auto* watch = g_pWatch = new NodeWatch;
     if (!watch->Start(error))

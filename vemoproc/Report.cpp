@@ -25,6 +25,9 @@ constexpr Route kRoutes[] = {
     {VEMO_MSG_OVER, &VemoProcMan::OnBurnOver},
 };
 
+// A FES thread's script reported the end of flashing.
+thread_local bool t_bOverReported = false;
+
 } // namespace
 
 VEMORA_EXPORT void* MsgCallBack(unsigned int code, int value, const char* text)
@@ -46,7 +49,16 @@ VEMORA_EXPORT void* MsgCallBack(unsigned int code, int value, const char* text)
     }
     (man->*route->forward)(nullptr, static_cast<unsigned int>(value), copy);
     std::free(copy);
+    if (code == VEMO_MSG_OVER)
+        t_bOverReported = true;
     return nullptr;
+}
+
+bool TakeOverReported()
+{
+    const bool reported = t_bOverReported;
+    t_bOverReported = false;
+    return reported;
 }
 
 int ReportBurnBegin(unsigned int armTimeout)

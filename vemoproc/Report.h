@@ -23,6 +23,10 @@ enum : unsigned int {
 // text, " " for a null text. Always returns null.
 VEMORA_EXPORT void* MsgCallBack(unsigned int code, int value, const char* text);
 
+// Whether MsgCallBack passed an end of flashing (VEMO_MSG_OVER) on this
+// thread since the last call; clears it.
+bool TakeOverReported();
+
 // pfnBurnBegin(null, armTimeout, null): a run begins. A non-zero armTimeout
 // arms the window's start watchdog. The window's handler may load the image
 // again (LoadFWFile) on the calling thread before it returns.

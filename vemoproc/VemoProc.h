@@ -30,12 +30,24 @@
 // - pfnBurnError(null, code, text): a failure; the run it belongs to is over
 //   unless more reports follow for it. Every failed FES entry reaches the
 //   host here (the tool driver's own texts, or "Tools.entry_fes_thread failed
-//   with code N" for the other ways of failing).
+//   with code N" for the other ways of failing), and so does one that returned
+//   true without its end report ("Tools.entry_fes_thread returned true
+//   without reporting the end of flashing").
 // - pfnBurnOver(null, code, text): the tool script says the board is flashed.
 // - pfnUpdateTipInfo(null, code, data): a milestone of a board's run
 //   (VEMO_TIP_ codes below); hosts that do not time runs return 0.
 // - pfnMessageBox(null, first, second): a question of the script; blocks the
-//   script's thread until answered: 1 Yes, 0 No, -1 Cancel.
+//   script's thread until answered: 1 Yes, 0 No, -1 Cancel. When the script's
+//   run is ended meanwhile (below), the script goes on without the answer and
+//   the answer, once given, is dropped.
+// - A script that never returns would hold the plug-in (no image load, no new
+//   board) for good, so every call of a script entry has a time limit, one
+//   hour unless the host sets another (PreVemoMessage, VEMO_PM_RUN_LIMIT), and
+//   the host may end the script running now (VEMO_PM_END_RUN), for instance
+//   when its run shows no progress. The script gets the error "the tool
+//   script was ended: <why>" at its next instruction, ToolsSuspend and
+//   ToolMessageBox return with it, and the host gets the same text through
+//   pfnBurnError; the board's run then fails as for any script error.
 struct VemoCallbackFun {
     int (*pfnBurnBegin)(void* ctx, unsigned int armTimeout, void* reserved);
     int (*pfnBurnProcess)(void* ctx, unsigned int percent, const char* text);
@@ -58,7 +70,8 @@ static_assert(sizeof(VemoCallbackFun) == 8 * sizeof(void*), "eight slots, in ord
 // when its FES thread starts (DeviceId: the board's number, 1 for the first
 // FES board of the process; result 0); VEMO_TIP_FES_ENDED when that thread
 // ends (DeviceId as before; result: 0 flashed well, else the FES entry's
-// code, e.g. 0xFFFFFFFF for a false result of Tools.entry_fes_thread).
+// code, e.g. 0xFFFFFFFF for a false result of Tools.entry_fes_thread, or 577
+// for a true result without the end report).
 enum : unsigned int {
     VEMO_TIP_FEL_ENDED = 0x5601,
     VEMO_TIP_FES_STARTED = 0x5602,
@@ -71,6 +84,18 @@ struct VemoTipRun {
     char devName[260]; // the board's node path in that stage
 };
 static_assert(sizeof(VemoTipRun) == 268, "VemoTipRun: id, result, node path");
+
+// Messages of PreVemoMessage(hWnd, message, wParam, lParam); any other
+// message does nothing and answers 0. Safe from any thread, never waits.
+enum : unsigned int {
+    // Ends the tool script running now, if one runs; lParam: null, or the
+    // reason as text (up to 127 bytes are kept) for the error the script and
+    // the host get. Answers the number of script calls ended (0 or 1).
+    VEMO_PM_END_RUN = 0x5701,
+    // wParam: the longest a call of a script entry may run, in milliseconds;
+    // 0: no limit. Applies to a call going on too. Answers 0.
+    VEMO_PM_RUN_LIMIT = 0x5702,
+};
 
 // Results of the table's entries (0 = success). Other non-zero results of
 // LoadFWFile are the image object's (image/KoraImage.h, IMAGE_ codes).
@@ -113,7 +138,7 @@ VEMORA_EXPORT int LoadFWFile(const char* imagePath);
 // Loads the tools of the current image again; 268 or 281 on failure, also
 // reported through pfnBurnError with codes 256 and 257.
 VEMORA_EXPORT int BurnFWFile();
-// Does nothing; 0.
+// The host's messages (VEMO_PM_ above); 0 for any other.
 VEMORA_EXPORT int PreVemoMessage(
     void* hWnd, unsigned int message, unsigned int wParam, void* lParam);
 // Starts the hot-plug monitor thread once; a second call starts nothing.

@@ -1,11 +1,13 @@
 #include "VemoProcMan.h"
 
+#include <chrono>
 #include <cstring>
 #include <pthread.h>
 
 #include "DeviceMessage/HotPlugMonitor.h"
 #include "ModulePath.h"
 #include "PyrraDebug.h"
+#include "tools/ScriptWatch.h"
 
 namespace {
 
@@ -156,9 +158,17 @@ int VemoProcMan::ToolsFesFromImage()
     return result;
 }
 
-int VemoProcMan::PreVemoMessage(void*, unsigned int, unsigned int, void*)
+int VemoProcMan::PreVemoMessage(void*, unsigned int message, unsigned int wParam, void* lParam)
 {
-    return 0;
+    switch (message) {
+    case VEMO_PM_END_RUN:
+        return ScriptWatch::EndRuns(lParam ? static_cast<const char*>(lParam) : "the host asked");
+    case VEMO_PM_RUN_LIMIT:
+        ScriptWatch::SetLimit(std::chrono::milliseconds(wParam));
+        return 0;
+    default:
+        return 0;
+    }
 }
 
 int VemoProcMan::Release(void*)

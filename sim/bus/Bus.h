@@ -43,6 +43,9 @@ struct BusOptions {
     uint64_t seed = 1;  // drives SEQNUM start, device numbers, noise, drawn faults
     bool noise = false; // unrelated devices' events between the board's own
     std::chrono::microseconds event_gap {0}; // pause between two events of a burst
+    // Events() lists every event sent; false keeps none, for a long run (the
+    // preloaded scenario).
+    bool keep_events = true;
 };
 
 #pragma GCC visibility push(default) // exported by libvemora_simdev.so

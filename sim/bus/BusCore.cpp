@@ -1,5 +1,6 @@
 #include "BusCore.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -50,11 +51,8 @@ void BusCore::Stop()
     task_wake_.notify_all();
     if (worker_.joinable())
         worker_.join();
-    std::vector<std::shared_ptr<BoardCore>> boards;
-    {
-        std::lock_guard<std::mutex> hold(plug_lock_);
-        boards.swap(boards_);
-    }
+    std::lock_guard<std::mutex> hold(plug_lock_);
+    const std::vector<std::shared_ptr<BoardCore>> boards = boards_;
     for (const auto& board : boards)
         Pull(board);
 }
@@ -102,7 +100,8 @@ void BusCore::Send(const UeventFields& fields)
     const std::string datagram = ComposeUevent(fields, ++seqnum_);
     Uevent event;
     ParseUevent(datagram.data(), datagram.size(), event);
-    events_.push_back(event);
+    if (options_.keep_events)
+        events_.push_back(event);
     if (options_.route == UeventRoute::Kernel)
         kernel_.Send(datagram);
     else
@@ -167,6 +166,8 @@ void BusCore::Depart(const std::shared_ptr<BoardCore>& board, bool returns)
     simdrv::DetachNode(node);
     Emit(DepartureBurst(place));
     board->Left(returns);
+    if (!returns)
+        Forget(board);
 }
 
 void BusCore::Return(const std::shared_ptr<BoardCore>& board)
@@ -195,10 +196,17 @@ void BusCore::Pull(const std::shared_ptr<BoardCore>& board)
         break;
     case BoardCore::Life::Away:
         board->Left(false);
+        Forget(board);
         break;
     case BoardCore::Life::Gone:
         break;
     }
+}
+
+void BusCore::Forget(const std::shared_ptr<BoardCore>& board)
+{
+    // Its handles keep it as long as they are held.
+    boards_.erase(std::remove(boards_.begin(), boards_.end(), board), boards_.end());
 }
 
 void BusCore::BoardLeaves(const std::shared_ptr<BoardCore>& board, bool returns)

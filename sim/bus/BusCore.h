@@ -46,6 +46,8 @@ private:
     void Depart(const std::shared_ptr<BoardCore>& board, bool returns);
     // Off the bus for good, from wherever it is.
     void Pull(const std::shared_ptr<BoardCore>& board);
+    // Under plug_lock_: a board gone for good is no longer the bus's.
+    void Forget(const std::shared_ptr<BoardCore>& board);
     void Return(const std::shared_ptr<BoardCore>& board);
     std::string NodeFor(unsigned minor) const;
 
@@ -56,8 +58,8 @@ private:
     std::mt19937_64 rng_;
     KernelSender kernel_;
 
-    std::mutex plug_lock_; // one arrival or departure at a time, in order
-    std::vector<std::shared_ptr<BoardCore>> boards_;
+    std::mutex plug_lock_;                           // one arrival or departure at a time, in order
+    std::vector<std::shared_ptr<BoardCore>> boards_; // not yet gone for good
     unsigned next_port_ = 1;
     unsigned next_devnum_ = 2; // 1 is the root hub
     unsigned next_minor_ = 0;

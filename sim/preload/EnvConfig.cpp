@@ -2,6 +2,7 @@
 // the simulated device without code of its own (see docs/simulated-device.md).
 #include "EnvConfig.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -161,6 +162,8 @@ bool ConfigFromEnvironment(EnvConfig& config, std::string& error)
             "VEMORA_SIM_FES_DELAY_MS", hour, [&](uint64_t n) { config.board.fes_delay = ms(n); })
         || !number_of("VEMORA_SIM_FES_IDLE_UNPLUG_MS", hour,
             [&](uint64_t n) { config.fes_idle_unplug = ms(n); })
+        || !number_of("VEMORA_SIM_FEL_IDLE_UNPLUG_MS", hour,
+            [&](uint64_t n) { config.fel_idle_unplug = ms(n); })
         || !number_of("VEMORA_SIM_SEED", UINT64_MAX, [&](uint64_t n) { config.bus.seed = n; })
         || !number_of("VEMORA_SIM_NOISE", 1, [&](uint64_t n) { config.bus.noise = n != 0; })
         || !number_of("VEMORA_SIM_EVENT_GAP_US", 10'000'000,
@@ -230,7 +233,37 @@ bool ConfigFromEnvironment(EnvConfig& config, std::string& error)
     }
     if (const char* value = Env("VEMORA_SIM_DEV_DIR"))
         config.bus.dev_dir = value;
+    if (const char* value = Env("VEMORA_SIM_FAULTY_BOARDS")) {
+        const std::string text = value;
+        size_t start = 0;
+        for (;;) {
+            const size_t comma = std::min(text.find(',', start), text.size());
+            if (!ParseNumber(text.substr(start, comma - start), number) || number == 0
+                || number > config.boards) {
+                error = "VEMORA_SIM_FAULTY_BOARDS lists board numbers from 1 to "
+                    + std::to_string(config.boards) + ", not \"" + text + "\"";
+                return false;
+            }
+            config.faulty.push_back(unsigned(number));
+            if (comma == text.size())
+                break;
+            start = comma + 1;
+        }
+    }
     return true;
+}
+
+BoardOptions BoardFor(const EnvConfig& config, unsigned n)
+{
+    BoardOptions options = config.board;
+    const std::vector<unsigned>& faulty = config.faulty;
+    if (faulty.empty() || std::find(faulty.begin(), faulty.end(), n) != faulty.end())
+        return options;
+    const BoardOptions sound;
+    options.faults.clear();
+    options.open_error = sound.open_error;
+    options.returns_in_fes = sound.returns_in_fes;
+    return options;
 }
 
 } // namespace simdev

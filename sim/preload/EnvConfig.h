@@ -19,11 +19,17 @@ struct EnvConfig {
     std::chrono::milliseconds plug_delay {500};
     std::chrono::milliseconds plug_interval {2000};
     std::chrono::milliseconds fes_idle_unplug {0};
+    std::chrono::milliseconds fel_idle_unplug {0};
+    // The boards (numbered from 1) that get `board`'s faults, open error and
+    // FES return; the others are sound. Empty: every board.
+    std::vector<unsigned> faulty;
 };
 
 #pragma GCC visibility push(default) // exported by libvemora_simdev.so
 
 bool ConfigFromEnvironment(EnvConfig& config, std::string& error);
+// The options of board number n (from 1) of the configuration.
+BoardOptions BoardFor(const EnvConfig& config, unsigned n);
 // Parses a VEMORA_SIM_FAULTS value ("unplug@fes:65536,fail-request:12").
 bool ParseFaults(const std::string& text, std::vector<Fault>& faults, std::string& error);
 

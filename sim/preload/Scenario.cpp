@@ -24,6 +24,9 @@ void RunScenario(EnvConfig config)
 {
     // Left alive to the end: the process may still talk to its boards while
     // it exits.
+    // The scenario runs as long as the process: nothing of a board or event
+    // gone is kept.
+    config.bus.keep_events = false;
     auto* bus = new Bus(config.bus);
     if (!bus->Ok()) {
         Say("no bus: " + bus->Error());
@@ -33,7 +36,7 @@ void RunScenario(EnvConfig config)
         while (!ShimWaitForListener(std::chrono::hours(1))) { }
     std::this_thread::sleep_for(config.plug_delay);
     for (unsigned n = 1; n <= config.boards; ++n) {
-        auto board = bus->Plug(config.board);
+        auto board = bus->Plug(BoardFor(config, n));
         if (!board) {
             Say("board " + std::to_string(n) + " not plugged: " + bus->Error());
             return;
@@ -48,10 +51,11 @@ void RunScenario(EnvConfig config)
                 Say("board " + std::to_string(n) + " back in FES at " + board->NodePath());
             }
             // The operator takes a board away once the host has let go of it.
-            if (in_fes && config.fes_idle_unplug.count() > 0 && board->OnBus()
-                && board->Core()->IdleFor(config.fes_idle_unplug)) {
+            const std::chrono::milliseconds idle
+                = in_fes ? config.fes_idle_unplug : config.fel_idle_unplug;
+            if (idle.count() > 0 && board->OnBus() && board->Core()->IdleFor(idle)) {
                 Say("board " + std::to_string(n) + " taken away after "
-                    + std::to_string(config.fes_idle_unplug.count()) + " ms idle in FES");
+                    + std::to_string(idle.count()) + " ms idle in " + (in_fes ? "FES" : "FEL"));
                 bus->Unplug(*board);
             }
         }

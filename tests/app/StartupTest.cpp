@@ -50,6 +50,8 @@ private slots:
     void unreadableProgramPath();
     void startsWithLanguageFile();
     void startsWithoutLanguageFile();
+    void brokenFiles_data();
+    void brokenFiles();
     void reloadsTheLastImage();
 
 private:
@@ -168,6 +170,54 @@ void StartupTest::startsWithoutLanguageFile()
     QCOMPARE(run.fields.value(u"window.path"_s), QString());
     QCOMPARE(run.fields.value(u"window.guide"_s), QString());
     QVERIFY2(run.err.contains(u"Vemora.lan refused"_s), qPrintable(run.err));
+}
+
+void StartupTest::brokenFiles_data()
+{
+    QTest::addColumn<QString>("name"); // beside the program
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("language file not one")
+        << u"Vemora.lan"_s << QByteArray("\x01\xff no texts here") << u"Vemora.lan refused"_s;
+    // Read as settings without an image: nothing to say.
+    QTest::newRow("settings not text")
+        << u"vemora.ini"_s << QByteArray("\x00\xfe[\x01\x02\n=\xff", 9) << QString();
+    // An empty content: a folder by that name.
+    QTest::newRow("settings a folder")
+        << u"vemora.ini"_s << QByteArray() << u"Cannot read the settings"_s;
+}
+
+// A broken language file or settings file: the window starts with its
+// built-in texts and no image, says why, and leaves the file as it was.
+void StartupTest::brokenFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, said);
+    const QString dir
+        = m_scratch.filePath(u"broken-"_s + QString::fromLatin1(QTest::currentDataTag()));
+    QDir().mkpath(dir);
+    const QString path = dir + QLatin1Char('/') + name;
+    if (content.isEmpty()) {
+        QVERIFY(QDir().mkpath(path));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    const Run run = Start(dir, name == u"Vemora.lan"_s ? Without(Complete(), name) : Complete());
+    QCOMPARE(run.status, 0);
+    QVERIFY(!run.fields.contains(u"box.text"_s));
+    QCOMPARE(run.fields.value(u"window.exit"_s), u"Exit"_s);
+    QVERIFY2(said.isEmpty() || run.err.contains(said), qPrintable(run.err));
+    QVERIFY(!run.out.contains(u"testproc: LoadFWFile"_s));
+    if (content.isEmpty()) {
+        QVERIFY(QFileInfo(path).isDir());
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+    }
 }
 
 void StartupTest::reloadsTheLastImage()

@@ -50,9 +50,11 @@ int InitVemoProc(void* hWnd, VemoCallbackFun callbacks)
     return TESTPROC_INIT_RESULT;
 }
 
-int PreVemoMessage(void*, unsigned int, unsigned int, void*)
+int PreVemoMessage(void*, unsigned int message, unsigned int wParam, void* lParam)
 {
-    Record("PreVemoMessage");
+    char line[64];
+    std::snprintf(line, sizeof line, "PreVemoMessage 0x%x %u ", message, wParam);
+    Record(line + std::string(lParam ? static_cast<const char*>(lParam) : "(null)"));
     return 0;
 }
 

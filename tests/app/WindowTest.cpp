@@ -126,6 +126,7 @@ private slots:
     void refusedImage();
     void acceptedImage();
     void rootDirectoryImage();
+    void unwritableSettings();
     void failedReload();
 
     void statusBarCounts();
@@ -488,24 +489,36 @@ void WindowTest::watchdog_data()
 {
     QTest::addColumn<int>("percent"); // -1: no progress report
     QTest::addColumn<bool>("error");
+    QTest::addColumn<bool>("asking");
     QTest::addColumn<bool>("fires");
-    QTest::newRow("no progress") << -1 << false << true;
-    QTest::newRow("progress") << 5 << false << false;
-    QTest::newRow("zero percent") << 0 << false << true;
+    QTest::newRow("no progress") << -1 << false << false << true;
+    QTest::newRow("progress") << 5 << false << false << false;
+    QTest::newRow("zero percent") << 0 << false << false << true;
     // The run's end stays on the information line.
-    QTest::newRow("error") << -1 << true << false;
+    QTest::newRow("error") << -1 << true << false << false;
+    // The user has a question to answer: the run is not stalled.
+    QTest::newRow("question") << -1 << false << true << false;
 }
 
 void WindowTest::watchdog()
 {
     QFETCH(int, percent);
     QFETCH(bool, error);
+    QFETCH(bool, asking);
     QFETCH(bool, fires);
-    const auto window = Bound();
+    auto window = Bound();
     QVERIFY(window);
     window->SetWatchdogInterval(100);
     const VemoCallbackFun& cb = Callbacks();
     OnThread([&] { return cb.pfnBurnBegin(nullptr, 1, nullptr); });
+    QuestionCatcher catcher; // the question stays unanswered
+    std::future<int> asked;
+    if (asking) {
+        window->installEventFilter(&catcher);
+        asked = std::async(
+            std::launch::async, [&] { return cb.pfnMessageBox(nullptr, nullptr, nullptr); });
+        QTRY_VERIFY((QCoreApplication::sendPostedEvents(window.get()), catcher.Caught()));
+    }
     if (percent >= 0)
         OnThread([&] { return cb.pfnBurnProcess(nullptr, percent, "step"); });
     if (error)
@@ -518,7 +531,16 @@ void WindowTest::watchdog()
         QTest::qWait(400);
         QVERIFY(!stalled());
     }
-    QCOMPARE(ButtonsEnabled(window.get()), int(fires || error));
+    QCOMPARE(ButtonsEnabled(window.get()), asking ? 0 : int(fires || error));
+    // A stalled run's script is ended, so the user can go on.
+    QCOMPARE(
+        QString::fromStdString(m_plugins.control->Calls())
+            .contains(u"PreVemoMessage 0x5701 0 no progress 0.1 s after the board's run began"_s),
+        fires);
+    if (asking) {
+        window.reset(); // the question is answered Cancel
+        QCOMPARE(asked.get(), -1);
+    }
 }
 
 void WindowTest::refusedImage()
@@ -587,6 +609,27 @@ void WindowTest::acceptedImage()
     QCOMPARE(ReadIni(u"image"_s), chosen);
     QVERIFY(
         m_plugins.control->Calls().find("LoadFWFile " + chosen.toStdString()) != std::string::npos);
+}
+
+// Settings that cannot be read or written: the image is used all the same,
+// the window says so on standard error, and the path is left as it was.
+void WindowTest::unwritableSettings()
+{
+    QVERIFY(QDir().mkpath(m_ini)); // a folder where the file should be
+    const QString chosen = m_scratch.filePath(u"unwritable.img"_s);
+    QFile(chosen).open(QIODevice::WriteOnly);
+    const auto window = Bound();
+    QVERIFY(window);
+    CaptureOutput err(stderr);
+    ModalCloser dialog([&](QWidget* w) { Choose(qobject_cast<QFileDialog*>(w), chosen); });
+    window->OnImage();
+    const QString said = QString::fromStdString(err.Text());
+    QCOMPARE(dialog.Answered(), 1); // no error box: the image is fine
+    QCOMPARE(Child<QLineEdit>(window.get(), "_ctrlImagePath")->text(), chosen);
+    QVERIFY2(said.contains(u"Cannot read the settings "_s + m_ini), qPrintable(said));
+    QVERIFY2(said.contains(u"Cannot save image in the settings "_s + m_ini), qPrintable(said));
+    QVERIFY(QFileInfo(m_ini).isDir());
+    QVERIFY(QDir().rmdir(m_ini));
 }
 
 void WindowTest::rootDirectoryImage()

@@ -58,6 +58,8 @@ TEST(CliCommandLine, BadArgumentsAndFilesAreRefusedBeforeAnythingStarts)
         {{"--count", "0", image}, 2, "--count needs a whole number from 1 up, not \"0\""},
         {{"--count=-3", image}, 2, "--count needs a whole number from 1 up"},
         {{"--count", "12x", image}, 2, "--count needs a whole number"},
+        {{"--script-limit", "0", image}, 2,
+            "--script-limit needs a number of seconds from 1 to 4294967, not \"0\""},
         {{"--yes", "--cancel", image}, 2, "--yes, --no and --cancel exclude each other"},
         {{"--plain=1", image}, 2, "--plain takes no value"},
         {{image, "--log"}, 2, "--log needs a value"},
@@ -80,8 +82,8 @@ TEST(CliCommandLine, HelpDocumentsEveryOptionAndExitStatus)
     const Result result = RunCli({"", {"--help"}, {}, false, false});
     EXPECT_EQ(result.status, 0);
     for (const char* text : {"usage: vemora-cli [options] IMAGE", "--count N", "--yes", "--no",
-             "--cancel", "--plain", "--log FILE", "Exit status:", "  4  interrupted",
-             "60-vemora.rules", "A second one ends at once"})
+             "--cancel", "--plain", "--log FILE", "--script-limit S",
+             "Exit status:", "  4  interrupted", "60-vemora.rules", "A second one ends at once"})
         EXPECT_TRUE(Has(result.output, text)) << text;
 }
 

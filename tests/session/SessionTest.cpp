@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -195,6 +196,37 @@ TEST_F(Session, ThreeBoardsInARowAreNumberedOneAfterAnother)
     EXPECT_TRUE(Of(HostCall::Error).empty());
 }
 
+// A flood of other devices' events (thousands, as "udevadm trigger" sends),
+// sent while a board arrives, is flashed and comes back in FES: what fits the
+// receive buffer loses nothing, so the board is flashed and no loss is
+// reported. (An overrun is ProcessExitIsSafeWithSessionsRunning's "overrun".)
+TEST_F(Session, FloodOfOtherDevicesEventsLosesNoBoard)
+{
+    std::thread flood([this] {
+        for (int i = 0; i < 3000; ++i) // one event or more each
+            bus.EmitNoise();
+    });
+    auto board = Plug();
+    const bool ended = FesEnded(1, 30s);
+    flood.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(0u, Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[0].tip.result);
+    EXPECT_TRUE(FlashHoldsSample(board->ReadFlash(0, board->FlashSize())));
+    EXPECT_TRUE(Of(HostCall::Warning).empty());
+    // Interleaved: other devices' events between the board's FEL node and
+    // its FES node.
+    const auto events = bus.Events();
+    auto node = [&](const char* name) {
+        return std::find_if(events.begin(), events.end(),
+            [&](const simdev::Uevent& e) { return e.Get("DEVNAME") == name; });
+    };
+    const auto fel = node("qx_efex0");
+    const auto fes = node("qx_efex1");
+    ASSERT_TRUE(fel < fes && fes != events.end());
+    EXPECT_TRUE(std::any_of(fel, fes,
+        [](const simdev::Uevent& e) { return e.devpath.find("usb1/") == std::string::npos; }));
+}
+
 TEST_F(Session, SecondBoardPluggedDuringARunIsLeftAlone)
 {
     const std::string image
@@ -206,7 +238,7 @@ TEST_F(Session, SecondBoardPluggedDuringARunIsLeftAlone)
     ASSERT_TRUE(host.WaitForCall(mark, HostCall::Question));
     auto second = Plug();
     ASSERT_TRUE(bus.Drain(2s));
-    std::this_thread::sleep_for(700ms); // the monitor takes 100 ms per event
+    std::this_thread::sleep_for(700ms); // the monitor has worked the events off
     host.Answer(1);
     ASSERT_TRUE(FesEnded(1));
     const std::string log = err.Text();
@@ -222,7 +254,7 @@ TEST_F(Session, BoardPluggedBeforeAnImageRunsOnceReplugged)
     EXPECT_NE(0, host.Load(dir / "missing.img")); // no usable image now
     auto early = Plug();
     ASSERT_TRUE(bus.Drain(2s));
-    std::this_thread::sleep_for(700ms); // the monitor takes 100 ms per event
+    std::this_thread::sleep_for(700ms); // the monitor has worked the events off
     EXPECT_TRUE(host.Calls().size() == mark) << "refused without a word";
     EXPECT_EQ(PRIVATE_ID_FRESH, Le32(early->PrivateData(), 0));
 
@@ -380,9 +412,9 @@ TEST_F(Session, WaitForFesRunsOutOnceWithoutSignals)
     EXPECT_EQ(0, g_alarms);
 }
 
-// FES runs that fail reach the host as errors (also a failure the tool
-// driver does not report itself: a result that is not a boolean); the next
-// board is flashed.
+// FES runs that fail reach the host as errors (also failures the tool driver
+// does not report itself: a result that is not a boolean, true without the
+// end report); the next board is flashed.
 TEST_F(Session, FailedFesRunsReachTheHostAndTheNextBoardIsFlashed)
 {
     const std::string tools = dir / "nil.lua";
@@ -390,6 +422,11 @@ TEST_F(Session, FailedFesRunsReachTheHostAndTheNextBoardIsFlashed)
         "dofile(\"" + SampleSrc("tools.lua")
             + "\")\nfunction Tools.entry_fes_thread(args) return nil end\n");
     const std::string nilResult = PackImage(dir.path(), "nil.img", SampleManifest(tools));
+    const std::string silentTools = dir / "silent.lua";
+    WriteFile(silentTools,
+        "dofile(\"" + SampleSrc("tools.lua")
+            + "\")\nfunction Tools.entry_fes_thread(args) return true end\n");
+    const std::string silent = PackImage(dir.path(), "silent.img", SampleManifest(silentTools));
     simdev::BoardOptions pulled;
     pulled.faults = {simdev::Fault(simdev::Fault::Unplug, 40, simdev::Stage::Fes)};
     struct Case {
@@ -400,9 +437,10 @@ TEST_F(Session, FailedFesRunsReachTheHostAndTheNextBoardIsFlashed)
     const Case cases[] = {
         {sample, pulled, ""},
         {nilResult, {}, "Tools.entry_fes_thread failed with code 290"},
+        {silent, {}, "Tools.entry_fes_thread returned true without reporting the end of flashing"},
         {sample, {}, ""},
     };
-    for (size_t n = 0; n < 3; ++n) {
+    for (size_t n = 0; n < std::size(cases); ++n) {
         SCOPED_TRACE(n);
         const Case& c = cases[n];
         ASSERT_EQ(0, host.Load(c.image));
@@ -411,7 +449,7 @@ TEST_F(Session, FailedFesRunsReachTheHostAndTheNextBoardIsFlashed)
         ASSERT_TRUE(FesEnded(n + 1));
         const unsigned int result = Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[n].tip.result;
         const auto errors = host.Since(from, HostCall::Error);
-        if (n < 2) {
+        if (n + 1 < std::size(cases)) {
             EXPECT_NE(0u, result);
             ASSERT_FALSE(errors.empty());
             if (!c.error.empty()) {
@@ -453,6 +491,69 @@ TEST_F(Session, RunningScriptKeepsItsStateAgainstLoadsAndNewBoards)
     auto third = Plug();
     ASSERT_TRUE(FesEnded(2));
     EXPECT_EQ(0u, Of(HostCall::Tip, VEMO_TIP_FES_ENDED)[1].tip.result);
+}
+
+// Scripts that never return are ended, by the time limit or when the host
+// asks: a busy loop, a loop that catches every error, a long ToolsSuspend, a
+// question never answered. The run fails with the reason; once ended, the
+// image loads again and the next board is flashed.
+TEST_F(Session, ScriptsThatNeverReturnAreEnded)
+{
+    ASSERT_EQ(0, host.Fn().PreVemoMessage(nullptr, VEMO_PM_RUN_LIMIT, 1000, nullptr));
+    struct Case {
+        const char* what;
+        const char* code; // replaces one entry of the sample's script
+        bool byHost;      // else the limit ends it
+        std::string said;
+    };
+    const Case cases[] = {
+        {"busy loop", "function Tools.entry_fes_thread(args) while true do end end", false,
+            "the tool script was ended: Tools.entry_fes_thread ran longer than 1 s"},
+        {"loop catching errors",
+            "function Tools.entry_fel2fes(args)\n"
+            "    while true do pcall(function() while true do end end) end\n"
+            "end",
+            false, "the tool script was ended: Tools.entry_fel2fes ran longer than 1 s"},
+        {"ToolsSuspend", "function Tools.Init(args) ToolsSuspend(100000000) return true end", true,
+            "the tool script was ended: no progress"},
+        {"unanswered question",
+            "function Tools.entry_fes_thread(args) return ToolMessageBox('q', 'never') == 1 end",
+            true, "the tool script was ended: no progress"},
+    };
+    host.HoldQuestions(true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string tools = dir / "endless.lua";
+        WriteFile(tools, "dofile(\"" + SampleSrc("tools.lua") + "\")\n" + c.code + "\n");
+        ASSERT_EQ(0, host.Load(PackImage(dir.path(), "endless.img", SampleManifest(tools))));
+        const size_t from = host.Mark();
+        auto board = Plug();
+        if (c.byHost) {
+            ASSERT_TRUE(host.WaitForCall(from, HostCall::Begin, 1));
+            if (std::string(c.what) == "unanswered question") {
+                ASSERT_TRUE(host.WaitForCall(from, HostCall::Question));
+            }
+            std::this_thread::sleep_for(300ms); // well inside the script
+            EXPECT_EQ(
+                1, host.Fn().PreVemoMessage(nullptr, VEMO_PM_END_RUN, 0, (void*)"no progress"));
+        }
+        ASSERT_TRUE(ErrorSaid(c.said, 5s));
+        // The script has let go of the state: the image loads again.
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (host.Load(sample) == VEMOPROC_SCRIPT_RUNNING
+            && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(0, host.Load(sample));
+        EXPECT_EQ(0, host.Fn().PreVemoMessage(nullptr, VEMO_PM_END_RUN, 0, nullptr)) << "none runs";
+        EXPECT_TRUE(host.Since(from, HostCall::Over).empty());
+        bus.Unplug(*board);
+    }
+    host.HoldQuestions(false);
+    ASSERT_EQ(0, host.Fn().PreVemoMessage(nullptr, VEMO_PM_RUN_LIMIT, 3600000, nullptr));
+    const size_t from = host.Mark();
+    auto good = Plug();
+    ASSERT_TRUE(host.WaitForCall(from, HostCall::Tip, VEMO_TIP_FES_ENDED));
+    EXPECT_EQ(0u, host.Since(from, HostCall::Tip, VEMO_TIP_FES_ENDED)[0].tip.result);
 }
 
 TEST_F(Session, BoardBackInFesAfterTheImageWasLoadedAgainIsSentBackToFel)
@@ -566,10 +667,20 @@ TEST_F(Session, ExitInTheChild)
         GTEST_SKIP() << "runs only as the child of ProcessExitIsSafeWithSessionsRunning";
     if (ChildMode() == "overrun") {
         // More events than the monitor's receive buffer holds (16 MiB at
-        // most, about 1.3 KiB charged for each), sent while it sleeps.
+        // most, about 1.3 KiB charged for each), sent while it is busy with
+        // a board's Init; the host is warned once it reads on.
+        const std::string tools = dir / "slow.lua";
+        WriteFile(tools,
+            "dofile(\"" + SampleSrc("tools.lua")
+                + "\")\nlocal init = Tools.Init\n"
+                  "function Tools.Init(args) ToolsSuspend(2000) return init(args) end\n");
+        ASSERT_EQ(0, host.Load(PackImage(dir.path(), "slow.img", SampleManifest(tools))));
+        auto board = Plug();
+        ASSERT_TRUE(host.WaitForCall(mark, HostCall::Begin));
         for (int i = 0; i < 14000; ++i) // one event or more each
             bus.EmitNoise();
-        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(host.WaitForCall(mark, HostCall::Warning, ~0u, 20s));
+        std::printf("host warned: %s\n", Of(HostCall::Warning)[0].text.c_str());
         std::fflush(nullptr);
         std::exit(0);
     }
@@ -592,21 +703,24 @@ TEST_F(Session, ProcessExitIsSafeWithSessionsRunning)
         GTEST_SKIP() << "already the child";
     struct Case {
         const char* mode;
-        const char* said;
+        std::vector<const char*> said;
     };
     const Case cases[] = {
-        {"running", "a script still runs at exit; its Exit is skipped"},
-        {"ended", "held tools: Exit\n"},
+        {"running", {"a script still runs at exit; its Exit is skipped"}},
+        {"ended", {"held tools: Exit\n"}},
         {"overrun",
-            "hotplug: uevents were lost (receive buffer full); re-plug the device if it is not "
-            "taken\n"},
+            {"hotplug: uevents were lost (receive buffer full); re-plug the device if it is not "
+             "taken\n",
+                "host warned: Device events were lost (too many at once): re-plug any board that "
+                "was not taken\n"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
         std::string output;
         EXPECT_EQ(0, RunChild(c.mode, {"SELF", "--gtest_filter=Session.ExitInTheChild"}, output))
             << output;
-        EXPECT_NE(std::string::npos, output.find(c.said)) << output;
+        for (const char* said : c.said)
+            EXPECT_NE(std::string::npos, output.find(said)) << output;
         EXPECT_NE(std::string::npos, output.find("hotplug: uevent receive buffer of ")) << output;
     }
 }

@@ -49,13 +49,35 @@ TEST_F(Env, VariablesBecomeBusAndBoardOptions)
     EXPECT_EQ(config.board.faults[2].at, 1u);
 }
 
+TEST_F(Env, OnlyTheFaultyBoardsMisbehave)
+{
+    Set("VEMORA_SIM_BOARDS", "3");
+    Set("VEMORA_SIM_FAULTY_BOARDS", "1,3");
+    Set("VEMORA_SIM_FAULTS", "unplug");
+    Set("VEMORA_SIM_OPEN_ERROR", "EACCES");
+    Set("VEMORA_SIM_FES_RETURN", "never");
+    Set("VEMORA_SIM_FEL_IDLE_UNPLUG_MS", "700");
+    simdev::EnvConfig config;
+    std::string error;
+    ASSERT_TRUE(simdev::ConfigFromEnvironment(config, error)) << error;
+    EXPECT_EQ(config.fel_idle_unplug, 700ms);
+    for (unsigned n = 1; n <= 3; ++n) {
+        const simdev::BoardOptions board = simdev::BoardFor(config, n);
+        const bool faulty = n != 2;
+        EXPECT_EQ(board.faults.size(), faulty ? 1u : 0u) << n;
+        EXPECT_EQ(board.open_error, faulty ? EACCES : 0) << n;
+        EXPECT_EQ(board.returns_in_fes, !faulty) << n;
+    }
+}
+
 TEST_F(Env, BadValuesAreNamedAndNothingIsGuessed)
 {
     const std::pair<const char*, const char*> bad[] = {{"VEMORA_SIM_BOARDS", "two"},
         {"VEMORA_SIM_FES_RETURN", "sometimes"}, {"VEMORA_SIM_LINK", "fast"},
         {"VEMORA_SIM_FLASH_SIZE", "12T"}, {"VEMORA_SIM_PRIVATE_LOG2", "40"},
         {"VEMORA_SIM_FAULTS", "unplug@fex:3"}, {"VEMORA_SIM_FAULTS", "melt:1"},
-        {"VEMORA_SIM_FAULTS", "bad-status:1:EIO"}, {"VEMORA_SIM_ROUTE", "carrier-pigeon"}};
+        {"VEMORA_SIM_FAULTS", "bad-status:1:EIO"}, {"VEMORA_SIM_ROUTE", "carrier-pigeon"},
+        {"VEMORA_SIM_FAULTY_BOARDS", "2"}, {"VEMORA_SIM_FAULTY_BOARDS", "1,"}};
     for (const auto& [name, value] : bad) {
         Set(name, value);
         simdev::EnvConfig config;

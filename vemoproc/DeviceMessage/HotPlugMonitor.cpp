@@ -13,12 +13,21 @@
 #include "DeviceMessage/HotPlugInfo.h"
 #include "DeviceMessage/KoraDeviceMessage.h"
 #include "PyrraDebug.h"
+#include "Report.h"
 #include "VemoProcMan.h"
 
 namespace {
 
-constexpr useconds_t kPause = 100000; // before every receive
-constexpr uint32_t kKernelGroup = 1;  // the kernel's uevent multicast group
+// Before a node's arrival is handed on: udev gives the new node its owner and
+// mode (the udev rule) just after the kernel announced it, and an open before
+// that is refused for a user who is not root.
+constexpr useconds_t kNodeSettle = 100000;
+constexpr uint32_t kKernelGroup = 1; // the kernel's uevent multicast group
+
+// What the host is told when events were dropped: any of them may have been
+// a board's arrival or departure.
+constexpr char kLostWarning[]
+    = "Device events were lost (too many at once): re-plug any board that was not taken";
 
 // Asks for the large receive buffer; the kernel may cap it. The size it
 // granted (twice what it accepted) is logged once.
@@ -75,16 +84,20 @@ int DeviceDetechThread(VemoProcMan* man)
     Dev_Detch_Info record {};
     HotPlugLines lines;
     char buffer[HOTPLUG_EVENT_SIZE];
+    // Events are worked off as fast as they come: unrelated ones (thousands
+    // at a time from "udevadm trigger" or a busy hub) must not keep a board
+    // waiting nor fill the receive buffer.
     for (;;) {
-        usleep(kPause);
         std::memset(buffer, 0, sizeof buffer);
         const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
         if (got < 0 && errno == ENOBUFS) {
             // Not an event: the kernel dropped some because the buffer was
-            // full. A device whose events were among them goes unseen.
+            // full. A device whose events were among them goes unseen, so
+            // the host hears of it too.
             PyrraDebug::DebugErr(
                 "hotplug: uevents were lost (receive buffer full); re-plug the device if it is "
                 "not taken\n");
+            MsgCallBack(VEMO_MSG_WARNING, 0, kLostWarning);
             continue;
         }
         lines.clear();
@@ -100,6 +113,7 @@ int DeviceDetechThread(VemoProcMan* man)
         if (!MatchTargetNode(record, path))
             continue;
         if (record.bPlugIn) {
+            usleep(kNodeSettle);
             PyrraDebug::DebugErr("Dev Plugin The Device Path is: %s\n", path);
             man->GetDeviceMessage()->DevicePlugIn(path, true);
         } else {

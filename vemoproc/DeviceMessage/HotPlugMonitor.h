@@ -20,8 +20,11 @@ constexpr int HOTPLUG_RCVBUF = 8 << 20;
 // after perror.
 int init_hotplug_sock();
 
-// The monitor loop: every 100 ms one event is received and matched. Returns
-// only when the socket cannot be set up (HOTPLUG_NO_SOCKET).
+// The monitor loop: events are received and matched one at a time, as fast as
+// they come; a node's arrival is handed on 100 ms after it was read (udev's
+// time to set the node up). Lost events are logged and reported to the host
+// as a warning. Returns only when the socket cannot be set up
+// (HOTPLUG_NO_SOCKET).
 int DeviceDetechThread(VemoProcMan* man);
 
 // POSIX thread start routine: runs DeviceDetechThread with the manager.

@@ -51,6 +51,8 @@ enum : int {
     FEL_THREAD_FAILED = 528,       // PnpFelIn: the FEL thread could not be created
     FEL_WAIT_THREAD_FAILED = 538,  // PnpFelIn: the wait thread could not be created
     SESSION_STATE_REPLACED = 571,  // FEL or FES thread: the state it was started for is gone
+    SESSION_NO_END_REPORT = 577,   // FES thread: Tools.entry_fes_thread returned true without
+                                   // reporting the end of flashing (code 64)
     RUN_NO_TOOL_IF = 601,          // RunToolsThread: no tool interface
     RUN_NO_MEMORY = 611,           // RunToolsThread: out of memory
     RUN_THREAD_FAILED = 644,       // RunToolsThread: the FES thread could not be created

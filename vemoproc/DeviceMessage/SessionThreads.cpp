@@ -19,6 +19,8 @@ namespace {
 
 constexpr char kSourceName[] = "./DeviceMessage/KoraDeviceMessage";
 constexpr char kTimeoutText[] = "Wait for Fes Device Timeout...";
+constexpr char kNoEndReportText[]
+    = "Tools.entry_fes_thread returned true without reporting the end of flashing";
 
 void* ExitValue(unsigned int result)
 {
@@ -118,16 +120,24 @@ void* KoraDeviceMessage::ToolThreadEntry(void* arg)
             ReportBurnError(DEVMSG_REPLACED_TEXT);
             result = SESSION_STATE_REPLACED;
         } else {
+            TakeOverReported();
             result = tools->ToolEntry(param->L, fes);
             if (result != 0)
                 PyrraDebug::DebugErr("%s %d failed\n", kSourceName, __LINE__);
+            // Success without the end report would leave the window showing
+            // a run that never ends, and a host counting it flashed.
+            if (result == 0 && !TakeOverReported()) {
+                PyrraDebug::DebugErr("%s\n", kNoEndReportText);
+                ReportBurnError(kNoEndReportText);
+                result = SESSION_NO_END_REPORT;
+            }
         }
     }
     // The tool driver has told the window of a raised error and of a false
     // result; any other failure would leave the window waiting for an end
     // that never comes.
-    if (result != 0 && result != SESSION_STATE_REPLACED && result != TOOL_FES_THREAD_RAISED
-        && result != TOOL_FES_THREAD_FALSE) {
+    if (result != 0 && result != SESSION_STATE_REPLACED && result != SESSION_NO_END_REPORT
+        && result != TOOL_FES_THREAD_RAISED && result != TOOL_FES_THREAD_FALSE) {
         char text[96];
         std::snprintf(text, sizeof text, "Tools.entry_fes_thread failed with code %u", result);
         ReportBurnError(text);

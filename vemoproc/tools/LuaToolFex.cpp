@@ -9,6 +9,7 @@
 #include "ModulePath.h"
 #include "PyrraDebug.h"
 #include "Report.h"
+#include "ScriptWatch.h"
 
 namespace LUA_TOOL_FEX {
 
@@ -129,7 +130,12 @@ int CallEntry(lua_State* L)
 unsigned int RunEntry(lua_State* L, const EntryRule& rule, ArgPusher pushArgs, const void* para)
 {
     EntryCall call {&rule, pushArgs, para, Outcome::NotTable, false, {}};
-    const int status = lua_cpcall(L, CallEntry, &call);
+    int status;
+    {
+        // Ended by the host or the time limit: a raised error like any other.
+        const ScriptWatch::Run watch(L, rule.entry);
+        status = lua_cpcall(L, CallEntry, &call);
+    }
     if (status != 0) {
         FormatRaised(&call, L, status);
         lua_pop(L, 1);

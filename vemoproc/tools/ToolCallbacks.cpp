@@ -1,14 +1,14 @@
 #include "ToolCallbacks.h"
 
-#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include <lua.hpp>
 
 #include "Report.h"
+#include "ScriptWatch.h"
 
 namespace {
 
@@ -58,9 +58,10 @@ VEMORA_EXPORT int l_ToolMessageBox(lua_State* L)
         std::free(second);
         return luaL_error(L, "ToolMessageBox: out of memory");
     }
-    const int answer = ReportMessageBox(first, second);
-    std::free(first);
-    std::free(second);
+    bool ended = false;
+    const int answer = ScriptWatch::Ask(first, second, ended);
+    if (ended)
+        return ScriptWatch::RaiseEnded(L);
     lua_pushnumber(L, answer);
     return 1;
 }
@@ -74,8 +75,8 @@ VEMORA_EXPORT int l_ToolsSuspend(lua_State* L)
     const uint64_t us = static_cast<uint64_t>(ms) > UINT32_MAX / 1000u
         ? UINT32_MAX
         : static_cast<uint64_t>(ms) * 1000u;
-    // A signal (the session's SIGALRM) must not cut the pause short.
-    timespec rest {static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000};
-    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) { }
+    // No signal cuts the pause short; ending the script's run does.
+    if (!ScriptWatch::Sleep(std::chrono::microseconds(us)))
+        return ScriptWatch::RaiseEnded(L);
     return 0;
 }
