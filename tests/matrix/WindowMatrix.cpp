@@ -10,6 +10,7 @@
 #include "LanguageInterface.h"
 #include "ModalCloser.h"
 #include "PluginWiring.h"
+#include "SampleFlash.h"
 #include "SessionHost.h"
 #include "SimDevice.h"
 #include "imagesettings.h"
