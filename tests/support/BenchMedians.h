@@ -31,13 +31,17 @@ public:
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median")
                 continue;
+            std::string name = run.run_name.function_name;
+            if (!run.run_name.args.empty())
+                name += "/" + run.run_name.args;
             for (const auto& counter : run.counters)
-                m_medians[{run.run_name.function_name, counter.first}] = counter.second.value;
+                m_medians[{name, counter.first}] = counter.second.value;
         }
     }
 
     // The median of a counter ("bytes_per_second", "items_per_second") of
-    // the benchmark of that name; 0 when it did not run.
+    // the benchmark of that name ("Name", or "Name/args" for one with
+    // arguments, as "Name/4096"); 0 when it did not run.
     double Median(const std::string& name, const std::string& counter) const
     {
         const auto found = m_medians.find({name, counter});
