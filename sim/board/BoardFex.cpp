@@ -4,6 +4,7 @@
 // command in progress gets a failed USB status and ends the command; a status
 // read where a data phase was due ends it with a failed FEX status.
 #include "BoardCore.h"
+#include "Crc32.h"
 #include "Le.h"
 #include "SecondStage.h"
 
