@@ -37,6 +37,8 @@ constexpr uint64_t kMiB = 1ull << 20;
 constexpr uint64_t kFlashSize = 1ull << 30;
 constexpr uint64_t kSweepLinkBytes = 32 * kMiB;
 constexpr uint64_t kSweepHostBytes = 128 * kMiB;
+constexpr int64_t kSweepFirst = 32 << 10;
+constexpr int64_t kSweepLast = 16 << 20;
 // The bytes of one USB transfer besides its data phase: request block and
 // status reply.
 constexpr uint64_t kTransferFrame = 32 + 13;
@@ -198,6 +200,15 @@ std::string PartitionLine(
     return "item PARTITON " + sub + " \"" + file + "\" target=" + hex + options + "\n";
 }
 
+// Counters of one flash: "MB/s" partition bytes per second of the FES half;
+// "host_MB/s" the same without the board's own work (storing into and
+// fetching from its flash file, checksumming: a real board does that on its
+// own processor); with a link, "limit_MB/s" what the link itself allows for
+// the transfers the board received (its latency per transfer and its
+// bandwidth for every byte of every driver request), "of_limit" the
+// achieved share of that, "host_of_limit" the share without the board's own
+// work, and "moved_MB/s", "limit_moved_MB/s" the same as bytes over the link
+// (written and read back).
 void Measure(benchmark::State& state, const std::string& image, uint64_t bytes,
     const simdev::LinkModel& link)
 {
@@ -215,21 +226,22 @@ void Measure(benchmark::State& state, const std::string& image, uint64_t bytes,
         }
         state.SetIterationTime(run.fesSeconds);
     }
-    state.counters["MB/s"] = static_cast<double>(bytes) / run.fesSeconds / 1e6;
-    // Without the board's own work (storing into and fetching from its
-    // flash file, checksumming): the host's pipeline alone.
+    const auto size = static_cast<double>(bytes);
     const double hostSeconds = run.fesSeconds - static_cast<double>(run.fes.storage_ns) / 1e9;
-    state.counters["host_MB/s"] = static_cast<double>(bytes) / hostSeconds / 1e6;
+    state.counters["MB/s"] = size / run.fesSeconds / 1e6;
+    state.counters["host_MB/s"] = size / hostSeconds / 1e6;
     state.counters["commands"] = static_cast<double>(run.fes.commands);
     if (link.latency_us == 0 && link.bytes_per_second == 0)
         return;
-    // What the link itself needs for these transfers.
     const simdev::WireStats& s = run.fes;
     const double linkSeconds = static_cast<double>(s.transfers) * link.latency_us / 1e6
         + static_cast<double>(s.bytes_to_board + s.bytes_to_host + s.transfers * kTransferFrame)
             / static_cast<double>(link.bytes_per_second);
-    state.counters["limit_MB/s"] = static_cast<double>(bytes) / linkSeconds / 1e6;
+    state.counters["limit_MB/s"] = size / linkSeconds / 1e6;
     state.counters["of_limit"] = linkSeconds / run.fesSeconds;
+    state.counters["host_of_limit"] = linkSeconds / hostSeconds;
+    state.counters["moved_MB/s"] = 2 * size / run.fesSeconds / 1e6;
+    state.counters["limit_moved_MB/s"] = 2 * size / linkSeconds / 1e6;
 }
 
 // The partitions of HostPipeline: 512 MiB, or VEMORA_BENCH_PIPELINE_MIB
@@ -256,29 +268,98 @@ void HostPipeline(benchmark::State& state)
 }
 BENCHMARK(HostPipeline)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void CommandSize(benchmark::State& state)
+// One partition of `bytes` flashed by the script with FES commands of
+// `command` bytes (0: as shipped).
+void FlashPartition(benchmark::State& state, uint64_t command, uint64_t bytes, bool usb)
 {
     Rig& rig = Rig::Get();
-    const auto command = static_cast<uint64_t>(state.range(0));
-    const bool usb = state.range(1) != 0;
-    const uint64_t bytes = usb ? kSweepLinkBytes : kSweepHostBytes;
     const std::string image
-        = rig.Image("sweep-" + std::to_string(command) + "-" + std::to_string(bytes) + ".img",
+        = rig.Image("part-" + std::to_string(command) + "-" + std::to_string(bytes) + ".img",
             command, PartitionLine("data", rig.Partition(bytes), 0x100000));
     Measure(state, image, bytes, usb ? simdev::LinkModel::UsbHighSpeed() : simdev::LinkModel {});
 }
+
+// The reference script as shipped on the USB 2.0 profile.
+void ReferenceUsb2(benchmark::State& state)
+{
+    FlashPartition(state, 0, kSweepLinkBytes, true);
+}
+BENCHMARK(ReferenceUsb2)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void CommandSize(benchmark::State& state)
+{
+    const bool usb = state.range(1) != 0;
+    FlashPartition(
+        state, static_cast<uint64_t>(state.range(0)), usb ? kSweepLinkBytes : kSweepHostBytes, usb);
+}
 BENCHMARK(CommandSize)
     ->ArgNames({"bytes", "usb2"})
-    ->ArgsProduct({benchmark::CreateRange(32 << 10, 16 << 20, 2), {0, 1}})
+    ->ArgsProduct({benchmark::CreateRange(kSweepFirst, kSweepLast, 2), {0, 1}})
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// The FES command size of the shipped script, 0 when it cannot be read.
+uint64_t ShippedCommand()
+{
+    const std::string text = ReadFile(SampleSrc("tools.lua"));
+    const size_t at = text.find(kCommandLine);
+    return at == std::string::npos
+        ? 0
+        : std::strtoull(text.c_str() + at + std::strlen(kCommandLine), nullptr, 10);
+}
+
+std::string Mib(uint64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, bytes >= kMiB ? "%g MiB" : "%g KiB",
+        static_cast<double>(bytes) / (bytes >= kMiB ? kMiB : 1024));
+    return text;
+}
+
+void ReportFigures(const MedianRecorder& r)
+{
+    const std::string pipeline = "HostPipeline";
+    const std::string reference = "ReferenceUsb2";
+    const std::string shipped = Mib(ShippedCommand());
+    ReportFigure("flash.host", r.Median(pipeline, "host_MB/s"), "MB/s",
+        "host pipeline: the reference script (" + shipped
+            + " commands) writes, reads back and checks 512 MiB, zero-latency board, "
+              "without the simulated board's own storing");
+    ReportFigure("flash.whole", r.Median(pipeline, "MB/s"), "MB/s",
+        "the same, the simulated board's storing (fresh page-cache pages) included");
+    ReportFigure("flash.usb2.share", r.Median(reference, "host_of_limit"), "of limit",
+        "USB 2.0 profile, reference script, 32 MiB: the link's own time for the transfers "
+        "made against the time taken, without the simulated board's own storing");
+    ReportFigure("flash.usb2.share_whole", r.Median(reference, "of_limit"), "of limit",
+        "the same, the simulated board's storing included");
+    ReportFigure("flash.usb2.moved", r.Median(reference, "moved_MB/s"), "MB/s",
+        "USB 2.0 profile, reference script: bytes over the link (written and read back) per "
+        "second");
+    ReportFigure("flash.usb2.limit", r.Median(reference, "limit_moved_MB/s"), "MB/s",
+        "the profile's own limit for the same transfers");
+    for (uint64_t size = kSweepFirst; size <= kSweepLast; size *= 2) {
+        const std::string name = "CommandSize/bytes:" + std::to_string(size);
+        const std::string usb = name + "/usb2:1";
+        const std::string host = name + "/usb2:0";
+        const std::string key = "sweep." + std::to_string(size);
+        ReportFigure(key + ".moved", r.Median(usb, "moved_MB/s"), "MB/s",
+            "USB 2.0, " + Mib(size) + " commands: bytes over the link per second");
+        ReportFigure(key + ".limit", r.Median(usb, "limit_moved_MB/s"), "MB/s",
+            "USB 2.0, " + Mib(size) + " commands: the profile's limit for the same transfers");
+        ReportFigure(key + ".share", r.Median(usb, "host_of_limit"), "of limit",
+            "USB 2.0, " + Mib(size) + " commands: share of the limit, board's storing aside");
+        ReportFigure(key + ".host", r.Median(host, "host_MB/s"), "MB/s",
+            "zero-latency board, " + Mib(size) + " commands: host pipeline");
+    }
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<char*> args = MedianArguments(argc, argv);
+    // Whole flashes take seconds: three repetitions give the medians.
+    std::vector<char*> args = MedianArguments(argc, argv, 3);
     argc = static_cast<int>(args.size());
     argv = args.data();
     benchmark::Initialize(&argc, argv);
@@ -286,6 +367,7 @@ int main(int argc, char** argv)
         return 1;
     MedianRecorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);
+    ReportFigures(recorder);
     benchmark::Shutdown();
     return 0;
 }

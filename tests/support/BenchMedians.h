@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
-// argv with the options for medians of seven interleaved repetitions put in
-// front of the caller's own, for benchmark::Initialize.
-inline std::vector<char*> MedianArguments(int argc, char** argv)
+// argv with the options for medians of `count` (seven) interleaved
+// repetitions put in front of the caller's own, for benchmark::Initialize.
+inline std::vector<char*> MedianArguments(int argc, char** argv, int count = 7)
 {
-    static char repetitions[] = "--benchmark_repetitions=7";
+    static std::string option;
+    option = "--benchmark_repetitions=" + std::to_string(count);
+    char* repetitions = option.data();
     static char interleave[] = "--benchmark_enable_random_interleaving=true";
     static char aggregates[] = "--benchmark_report_aggregates_only=true";
     std::vector<char*> args(argv, argv + argc);
