@@ -8,3 +8,9 @@ ValueEvent::ValueEvent(int type, int value, QString text)
     , m_strText(std::move(text))
 {
 }
+
+void ValueEvent::Replace(int value, QString text)
+{
+    m_nValue = value;
+    m_strText = std::move(text);
+}
