@@ -9,6 +9,7 @@ packages=(
   liblua5.1-0-dev lua5.1 zlib1g-dev
   qt6-base-dev xvfb
   libgtest-dev libgmock-dev libbenchmark-dev libcrypto++-dev
+  gnuplot-nox
 )
 
 missing=()
