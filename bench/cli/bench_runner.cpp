@@ -11,6 +11,7 @@
 #include <map>
 #include <unistd.h>
 
+#include "BenchMedians.h"
 #include "BenchReport.h"
 #include "CliProcess.h"
 #include "Pattern.h"
@@ -145,6 +146,10 @@ void ReportFigures()
 
 int main(int argc, char** argv)
 {
+    // Three repetitions of each size; the figures are their medians.
+    std::vector<char*> args = MedianArguments(argc, argv, 3);
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

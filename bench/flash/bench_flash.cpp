@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "BenchMedians.h"
@@ -65,14 +66,16 @@ double Seconds(std::chrono::steady_clock::duration d)
 }
 
 // The plug-in, its monitor and the bus: one for the whole program, since the
-// plug-in's manager is one per process.
+// plug-in's manager is one per process. Close() removes its files.
 class Rig {
 public:
     static Rig& Get()
     {
-        static Rig* rig = new Rig;
-        return *rig;
+        if (!s_rig)
+            s_rig.reset(new Rig);
+        return *s_rig;
     }
+    static void Close() { s_rig.reset(); }
 
     bool Ok() const { return m_ok; }
     const ScratchDir& Files() const { return m_files; }
@@ -186,11 +189,13 @@ private:
         m_ok = host.Started() && m_bus.WaitForListener(5s);
     }
 
+    static std::unique_ptr<Rig> s_rig;
     WorkDir m_dir;      // the plug-in's folder
-    ScratchDir m_files; // images, partitions, flash files
+    ScratchDir m_files; // images and partitions
     simdev::Bus m_bus;
     bool m_ok = false;
 };
+std::unique_ptr<Rig> Rig::s_rig;
 
 std::string PartitionLine(
     const std::string& sub, const std::string& file, uint64_t target, const char* options = "")
@@ -374,6 +379,7 @@ int main(int argc, char** argv)
     MedianRecorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);
     ReportFigures(recorder);
+    Rig::Close();
     benchmark::Shutdown();
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "BusCore.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -185,6 +186,14 @@ void BusCore::Unplug(const std::shared_ptr<BoardCore>& board)
 {
     std::lock_guard<std::mutex> hold(plug_lock_);
     Pull(board);
+    Forget(board);
+}
+
+void BusCore::Forget(const std::shared_ptr<BoardCore>& board)
+{
+    // A board gone for good lives on only in its handles, so that its flash
+    // file goes with the last of them, not with the bus.
+    boards_.erase(std::remove(boards_.begin(), boards_.end(), board), boards_.end());
 }
 
 void BusCore::Pull(const std::shared_ptr<BoardCore>& board)
@@ -210,6 +219,8 @@ void BusCore::BoardLeaves(const std::shared_ptr<BoardCore>& board, bool returns)
             if (board->CurrentLife() != BoardCore::Life::OnBus)
                 return;
             Depart(board, returns);
+            if (!returns)
+                Forget(board);
         }
         if (returns)
             Schedule(board->FesDelay(), [this, board] { Return(board); });

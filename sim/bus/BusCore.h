@@ -47,6 +47,8 @@ private:
     void Depart(const std::shared_ptr<BoardCore>& board, bool returns);
     // Off the bus for good, from wherever it is.
     void Pull(const std::shared_ptr<BoardCore>& board);
+    // No longer the bus's (plug_lock_ held).
+    void Forget(const std::shared_ptr<BoardCore>& board);
     void Return(const std::shared_ptr<BoardCore>& board);
     std::string NodeFor(unsigned minor) const;
 
