@@ -205,7 +205,8 @@ void StartupTest::brokenFiles()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
-    const ProbeRun run = RunProbe(dir, name == u"Vemora.lan"_s ? Without(Complete(), name) : Complete());
+    const ProbeRun run
+        = RunProbe(dir, name == u"Vemora.lan"_s ? Without(Complete(), name) : Complete());
     QCOMPARE(run.status, 0);
     QVERIFY(!run.fields.contains(u"box.text"_s));
     QCOMPARE(run.fields.value(u"window.exit"_s), u"Exit"_s);
