@@ -225,6 +225,8 @@ void MainWindow::PostQuestion(Question* question)
         const std::lock_guard<std::mutex> hold(m_questionLock);
         m_pendingQuestions.push_back(question);
     }
+    const std::lock_guard<std::mutex> hold(m_postLock);
+    m_pWaitingProgress = m_pWaitingInfo = nullptr;
     Post(new QuestionEvent(m_nQuestionEvent, question));
 }
 
@@ -339,20 +341,19 @@ void MainWindow::customEvent(QEvent* event)
             m_pendingQuestions.end());
         question->Answer(button);
     } else if (type == m_nProgressEvent) {
-        m_nProgress = static_cast<ValueEvent*>(event)->Value();
+        QString unused;
+        m_nProgress = TakeValue(static_cast<ValueEvent*>(event), unused);
         m_pForm->_ctrlProcess->setValue(m_nProgress);
         m_pRunStatus->Progress(m_nProgress);
     } else if (type == m_nCallEvent) {
         static_cast<CallEvent*>(event)->Run();
     } else if (type == m_nInfoEvent) {
-        const auto* info = static_cast<ValueEvent*>(event);
-        m_strInfoText = info->Text();
+        const bool elide = TakeValue(static_cast<ValueEvent*>(event), m_strInfoText) != 0;
         QLabel* label = m_pForm->_ctrlInfo;
         // Long error texts are cut to two lines' width of the label.
-        label->setText(info->Value()
-                ? QFontMetrics(label->font())
-                      .elidedText(m_strInfoText, Qt::ElideRight, 2 * label->width())
-                : m_strInfoText);
+        label->setText(elide ? QFontMetrics(label->font())
+                                   .elidedText(m_strInfoText, Qt::ElideRight, 2 * label->width())
+                             : m_strInfoText);
     } else {
         QMainWindow::customEvent(event);
     }
@@ -368,16 +369,42 @@ void MainWindow::SetButtonsEnabled(bool enabled)
 
 void MainWindow::PostProgress(int value)
 {
-    Post(new ValueEvent(m_nProgressEvent, value));
+    PostValue(m_pWaitingProgress, m_nProgressEvent, value, QString());
 }
 
 void MainWindow::PostInfoText(const QString& text, bool elide)
 {
-    Post(new ValueEvent(m_nInfoEvent, elide ? 1 : 0, text));
+    PostValue(m_pWaitingInfo, m_nInfoEvent, elide ? 1 : 0, text);
+}
+
+void MainWindow::PostValue(ValueEvent*& waiting, int type, int value, const QString& text)
+{
+    const std::lock_guard<std::mutex> hold(m_postLock);
+    if (waiting) {
+        waiting->Replace(value, text);
+        return;
+    }
+    waiting = new ValueEvent(type, value, text);
+    Post(waiting);
+}
+
+int MainWindow::TakeValue(ValueEvent* event, QString& text)
+{
+    const std::lock_guard<std::mutex> hold(m_postLock);
+    if (event == m_pWaitingProgress)
+        m_pWaitingProgress = nullptr;
+    if (event == m_pWaitingInfo)
+        m_pWaitingInfo = nullptr;
+    text = event->Text();
+    return event->Value();
 }
 
 void MainWindow::PostToGui(std::function<void()> f)
 {
+    // Reports after this call must come after it: no waiting report event
+    // takes them any more.
+    const std::lock_guard<std::mutex> hold(m_postLock);
+    m_pWaitingProgress = m_pWaitingInfo = nullptr;
     Post(new CallEvent(m_nCallEvent, std::move(f)));
 }
 

@@ -15,6 +15,7 @@
 class MainWindowForm;
 class RunStatus;
 class Question;
+class ValueEvent;
 struct tag_LANG_IF;
 
 class MainWindow : public QMainWindow {
@@ -67,8 +68,15 @@ protected:
 
 private:
     void SetButtonsEnabled(bool enabled);
+    // Progress and the information line reach the GUI thread in posted
+    // events; a report while the last one of its kind still waits, with
+    // nothing posted after it, replaces its value instead of queueing another
+    // (a plug-in may report thousands of times a second).
     void PostProgress(int value);
     void PostInfoText(const QString& text, bool elide = false);
+    void PostValue(ValueEvent*& waiting, int type, int value, const QString& text);
+    // The value of a report event, taken on the GUI thread.
+    int TakeValue(ValueEvent* event, QString& text);
     // Runs f on the GUI thread, after what was posted before.
     void PostToGui(std::function<void()> f);
     // Posts an event to the window, from any thread.
@@ -95,5 +103,11 @@ private:
     std::atomic<bool> m_bProgressSeen {false};
     std::mutex m_questionLock;
     std::vector<Question*> m_pendingQuestions;
+    // The last progress and information events posted, while they wait with
+    // nothing posted after them; guarded by m_postLock, which every post to
+    // the window takes.
+    std::mutex m_postLock;
+    ValueEvent* m_pWaitingProgress = nullptr;
+    ValueEvent* m_pWaitingInfo = nullptr;
     RunStatus* m_pRunStatus;
 };

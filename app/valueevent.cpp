@@ -16,3 +16,9 @@ ValueEvent::~ValueEvent()
     // Deleted on the GUI thread, delivered or not (the window gone first).
     MarkDelivered();
 }
+
+void ValueEvent::Replace(int value, QString text)
+{
+    m_nValue = value;
+    m_strText = std::move(text);
+}

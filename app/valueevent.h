@@ -1,5 +1,7 @@
 // A posted event that carries the value it reports to the window, so the
-// GUI thread applies exactly what the reporting thread handed over.
+// GUI thread applies exactly what the reporting thread handed over. While it
+// waits in the queue a newer value may replace the one it carries (the
+// window coalesces reports, under its own lock).
 #pragma once
 
 #include <QEvent>
@@ -12,6 +14,7 @@ public:
 
     int Value() const { return m_nValue; }
     const QString& Text() const { return m_strText; }
+    void Replace(int value, QString text);
 
 private:
     int m_nValue;

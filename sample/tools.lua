@@ -12,7 +12,10 @@
 
 Tools = {}
 
-local CHUNK = 32768 -- bytes per FEX data command
+local FEL_CHUNK = 32768 -- bytes per FEL command: what the program's own FEL commands move
+-- Bytes per FES data command: fewer, longer commands leave the link less time
+-- idle between them (docs/tool-scripts.md, "Command size").
+local FES_COMMAND = 4194304 -- 4 MiB
 local TWO32 = 4294967296
 local FLASH_LIMIT = 16 * TWO32 -- the selector's low nibble holds flash offset bits 32-35
 
@@ -112,7 +115,7 @@ local function fes_trans(h, cmd, space, offset, data, length, dir, starts, ends,
         local at = offset + done
         local high = math.floor(at / TWO32)
         local address = at - high * TWO32
-        local n = math.min(CHUNK, length - done, TWO32 - address)
+        local n = math.min(FES_COMMAND, length - done, TWO32 - address)
         local flags = dir
         if starts and done == 0 then flags = flags + MARK_START end
         if ends and done + n == length then flags = flags + MARK_FINISH end
@@ -182,11 +185,11 @@ local function fel2fes(scope, args)
     local h = open_device(scope, args.felDevName)
     local cmd = buffer(scope, 16)
     verify(h, cmd, scope, STAGE_FEL)
-    local data = buffer(scope, CHUNK)
-    local back = buffer(scope, CHUNK)
+    local data = buffer(scope, FEL_CHUNK)
+    local back = buffer(scope, FEL_CHUNK)
     local pos = 0
     while pos < payload.size do
-        local n = math.min(CHUNK, payload.size - pos)
+        local n = math.min(FEL_CHUNK, payload.size - pos)
         Img_ReadItem(img, payload, pos, data, n)
         command(cmd, CMD_FEL_DOWN, payload.target + pos, n)
         run(h, cmd, data, n, "CMD_FEL_DOWN")
@@ -220,27 +223,31 @@ function Tools.entry_fel2fes(args)
 end
 
 -- Writes one partition, then reads it back; both passes' CRC-32 must agree,
--- and the stored bytes must match the image's table.
+-- and the stored bytes must match the image's table. A plain item is written
+-- as stored, so its written CRC-32 is the stored one.
 local function flash_partition(h, cmd, img, item, io, progress)
     local ctx = item.flags % 2 == 1 and item_cipher(io.scope, item) or nil
     local stored, written, pos = 0, 0, 0
     while pos < item.size do
-        local n = math.min(CHUNK * 8, item.size - pos)
+        local n = math.min(FES_COMMAND, item.size - pos)
         Img_ReadItem(img, item, pos, io.data, n)
         stored = Img_Crc32Combine(stored, calc_crc32(io.data, n), n)
-        if ctx then decrypt(ctx, io.data, n) end
-        written = Img_Crc32Combine(written, calc_crc32(io.data, n), n)
+        if ctx then
+            decrypt(ctx, io.data, n)
+            written = Img_Crc32Combine(written, calc_crc32(io.data, n), n)
+        end
         fes_trans(h, cmd, SEL_FLASH, item.target + pos, io.data, n, DIR_DOWN,
             pos == 0, pos + n == item.size, progress)
         pos = pos + n
     end
+    if not ctx then written = stored end
     if stored ~= item.crc then
         error("partition " .. item.sub .. " is damaged in the image (CRC-32 mismatch)", 0)
     end
     local readback = 0
     pos = 0
     while pos < item.size do
-        local n = math.min(CHUNK * 8, item.size - pos)
+        local n = math.min(FES_COMMAND, item.size - pos)
         fes_trans(h, cmd, SEL_FLASH, item.target + pos, io.data, n, DIR_UP,
             pos == 0, pos + n == item.size, progress)
         readback = Img_Crc32Combine(readback, calc_crc32(io.data, n), n)
@@ -301,7 +308,7 @@ local function fes(scope, args)
     local h = open_device(scope, args.fesDevName)
     local cmd = buffer(scope, 16)
     local pdAddress, pdSize = verify(h, cmd, scope, STAGE_FES)
-    local io = { scope = scope, data = buffer(scope, CHUNK * 8) }
+    local io = { scope = scope, data = buffer(scope, FES_COMMAND) }
     local moved, shown = 0, -1
     for i, item in ipairs(parts) do
         local text = string.format("Writing %s (%d of %d)", item.sub, i, #parts)

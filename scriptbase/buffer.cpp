@@ -6,12 +6,12 @@
 #include "luaarg.h"
 #include "scriptbase.h"
 
+#include "Crc32.h"
 #include "PyrraDebug.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <zlib.h>
 
 namespace {
 
@@ -92,7 +92,7 @@ size_t DecodedLength(const char* text)
 
 unsigned int calc_crc32(void* data, unsigned int length)
 {
-    return static_cast<unsigned int>(crc32(0L, static_cast<const Bytef*>(data), length));
+    return Crc32(data, length);
 }
 
 unsigned int AddSum(unsigned char* data, unsigned int length, unsigned int seed)

@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev xvfb
   libgtest-dev libgmock-dev libbenchmark-dev libcrypto++-dev
   clang-14 libclang-rt-14-dev llvm-14
+  gnuplot-nox
 )
 
 missing=()

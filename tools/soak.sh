@@ -55,6 +55,16 @@ summary=$(grep -o "summary: .*" "$work/out" | tail -n 1)
 echo "soak: $boards boards in $seconds s; $summary"
 echo "soak: resident memory ${rss_first} kB after board $warm, ${rss_last} kB after board $boards"
 echo "soak: open descriptors ${fds_first} after board $warm, ${fds_last} after board $boards"
+# The figures for tools/bench.sh's report.
+if [[ -n ${VEMORA_BENCH_REPORT:-} ]]; then
+  ok=$(sed -n 's/^summary: [0-9]* boards, \([0-9]*\) ok.*/\1/p' <<<"$summary")
+  printf '%s\t%s\t%s\t%s\n' \
+    soak.seconds "$seconds" s "$boards boards flashed one after another, zero-latency board" \
+    soak.failed "$((boards - ${ok:-0}))" boards "boards that did not end well" \
+    soak.rss_growth "$((rss_last - rss_first))" kB "resident memory after board $boards against after board $warm ($rss_first kB)" \
+    soak.fds_growth "$((fds_last - fds_first))" descriptors "open descriptors after board $boards against after board $warm ($fds_first)" \
+    >>"$VEMORA_BENCH_REPORT"
+fi
 failed=0
 if [[ $status -ne 0 || $summary != "summary: $boards boards, $boards ok, 0 failed" ]]; then
   echo "soak: not every board ended well (exit status $status)" >&2

@@ -2,6 +2,7 @@
 // as scripts call it, in one run. Prints both bytes_per_second counters and
 // their ratio; fails when ours is slower.
 #include "BenchMedians.h"
+#include "BenchReport.h"
 #include "BlockCrypt.h"
 #include "ModulePath.h"
 
@@ -108,6 +109,8 @@ int main(int argc, char** argv)
         std::printf("%s: blockcrypt %.1f MB/s, Crypto++ %.1f MB/s, ratio %.2f%s\n", op, ours / 1e6,
             theirs / 1e6, ratio, ratio >= 1.0 ? "" : " (slower than Crypto++)");
         fastEnough = fastEnough && ratio >= 1.0;
+        ReportFigure(std::string("rc6.") + (op[0] == 'E' ? "encrypt" : "decrypt"), ratio, "x",
+            std::string("blockcrypt.dll's RC6 against Crypto++'s, ") + op + ", block by block");
     }
     benchmark::Shutdown();
     return fastEnough ? 0 : 1;

@@ -1,6 +1,8 @@
 // Host-side cost of one FEX command through usbwire.dll: the driver stand-in
 // answers every request at once, so what is measured is the transport plus
 // the request hand-over, without any USB time.
+#include "BenchMedians.h"
+#include "BenchReport.h"
 #include "SimDriver.h"
 #include "UsbwireTable.h"
 
@@ -65,6 +67,7 @@ void FesTrans(benchmark::State& state, uint8_t direction)
     }
     const double bytes = double(state.iterations()) * length;
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.SetItemsProcessed(state.iterations());
     state.counters["MB/s"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsRate);
     state.counters["requests/command"]
         = double(model->requests) / double(state.iterations() ? state.iterations() : 1);
@@ -81,9 +84,38 @@ void BM_FexCommandRead(benchmark::State& state)
     FesTrans(state, 2);
 }
 
-BENCHMARK(BM_FexCommandWrite)->Arg(32 * 1024)->Arg(320 * 1024);
-BENCHMARK(BM_FexCommandRead)->Arg(32 * 1024)->Arg(320 * 1024);
+constexpr int64_t kSizes[] = {32 * 1024, 320 * 1024, 4 << 20};
+BENCHMARK(BM_FexCommandWrite)->Arg(kSizes[0])->Arg(kSizes[1])->Arg(kSizes[2]);
+BENCHMARK(BM_FexCommandRead)->Arg(kSizes[0])->Arg(kSizes[1])->Arg(kSizes[2]);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    std::vector<char*> args = MedianArguments(argc, argv, 3);
+    argc = static_cast<int>(args.size());
+    argv = args.data();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    MedianRecorder recorder;
+    benchmark::RunSpecifiedBenchmarks(&recorder);
+    for (const char* way : {"Write", "Read"}) {
+        for (const int64_t size : kSizes) {
+            const double perSecond
+                = recorder.Median(std::string("BM_FexCommand") + way + "/" + std::to_string(size),
+                    "items_per_second");
+            if (perSecond <= 0)
+                continue;
+            const std::string kib = std::to_string(size >> 10) + " KiB";
+            ReportFigure(std::string("usbwire.") + (way[0] == 'W' ? "write." : "read.")
+                    + std::to_string(size >> 10) + "k",
+                1e6 / perSecond, "us",
+                std::string("host cost of one FEX command ") + (way[0] == 'W' ? "to" : "from")
+                    + " a device that answers at once, " + kib
+                    + " (transport and driver stand-in)");
+        }
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -91,19 +91,23 @@ private:
     bool OffWire() const { return life_ == Life::Gone || off_wire_; }
     void Notify(bool leaves);
     const Fault* FaultFires(Fault::Kind kind);
-    std::chrono::steady_clock::time_point LinkDeadline(uint64_t bytes, bool new_transfer);
+    // What the link needs for a request of `bytes` (opening a transfer or
+    // not); 0 without a link model.
+    std::chrono::nanoseconds LinkCost(uint64_t bytes, bool new_transfer) const;
 
     // Command layer (BoardFex.cpp): OnWrite and OnRead give the transfer's
     // USB status (true good).
-    bool OnWrite(const std::vector<uint8_t>& data);
-    bool OnRead(uint32_t length, std::vector<uint8_t>& out);
+    bool OnWrite(const uint8_t* data, uint32_t size);
+    bool OnRead(uint32_t length, uint8_t* out);
     void StartCommand(const uint8_t* block);
     void ExpectData(Expect direction, uint32_t length, bool any_length);
     void EndCommand(uint8_t result);
     void AbortCommand();
-    void RunDataOut(const std::vector<uint8_t>& data);
-    void FillDataIn(uint32_t length, std::vector<uint8_t>& out);
-    void FesTrans(bool to_board, const uint8_t* data, std::vector<uint8_t>* out, uint32_t length);
+    void RunDataOut(const uint8_t* data, uint32_t size);
+    void FillDataIn(uint32_t length, uint8_t* out);
+    // CMD_FES_TRANS's data, timed into stats_.storage_ns; MoveFes does it.
+    void FesTrans(bool to_board, const uint8_t* data, uint8_t* out, uint32_t length);
+    void MoveFes(bool to_board, const uint8_t* data, uint8_t* out, uint32_t length);
     bool ResolveFes(uint64_t& offset, bool& flash) const;
     void Note(const std::string& text);
     uint16_t StageMode() const;
@@ -131,7 +135,9 @@ private:
     // Transfer state.
     Wire wire_ = Wire::Idle;
     uint32_t wire_length_ = 0;
-    std::vector<uint8_t> wire_data_; // data phase, either way
+    // The data phase, either way, in its first wire_length_ bytes; it keeps
+    // the size of the longest phase so far, so a phase costs no allocation.
+    std::vector<uint8_t> wire_data_;
     uint32_t wire_pos_ = 0;
     bool wire_ok_ = true; // status of the transfer in progress
 
@@ -166,8 +172,10 @@ private:
     std::vector<Armed> faults_;
     bool off_wire_ = false; // decided to leave, or left for FES and not back yet
 
-    // Link pacing.
-    std::chrono::steady_clock::time_point link_free_;
+    // Link pacing: link time the requests have cost and the board has not
+    // slept yet; below zero after a sleep ran late, which later requests
+    // make good.
+    std::chrono::nanoseconds link_owed_ {0};
 };
 
 } // namespace simdev

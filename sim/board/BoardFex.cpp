@@ -4,10 +4,12 @@
 // command in progress gets a failed USB status and ends the command; a status
 // read where a data phase was due ends it with a failed FEX status.
 #include "BoardCore.h"
+#include "Crc32.h"
 #include "Le.h"
 #include "SecondStage.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -148,42 +150,44 @@ void BoardCore::AbortCommand()
     leave_after_ = Leave::None;
 }
 
-bool BoardCore::OnWrite(const std::vector<uint8_t>& data)
+bool BoardCore::OnWrite(const uint8_t* data, uint32_t size)
 {
-    const uint32_t size = static_cast<uint32_t>(data.size());
     if (expect_ == Expect::DataOut
         && (cmd_any_length_ ? size <= cmd_length_ : size == cmd_length_)) {
         commands_.back().data_length = size;
         if (cmd_ok_ && !forced_fail_)
-            RunDataOut(data);
+            RunDataOut(data, size);
         expect_ = Expect::Status;
         return true;
     }
     if (size == kCommandBlock && expect_ != Expect::DataOut) {
         // A new block where a status was due: the host gave up on the last one.
-        StartCommand(data.data());
+        StartCommand(data);
         return true;
     }
     AbortCommand();
     return false;
 }
 
-bool BoardCore::OnRead(uint32_t length, std::vector<uint8_t>& out)
+bool BoardCore::OnRead(uint32_t length, uint8_t* out)
 {
-    out.assign(length, 0);
     if (expect_ == Expect::DataIn
         && (cmd_any_length_ ? length >= 1 && length <= cmd_length_ : length == cmd_length_)) {
         commands_.back().data_length = length;
         commands_.back().data_in = true;
         if (cmd_ok_)
             FillDataIn(length, out);
+        // A command that failed, here or before, answers zeros.
+        if (!cmd_ok_)
+            std::memset(out, 0, length);
         expect_ = Expect::Status;
         return true;
     }
+    std::memset(out, 0, length);
     if (length == kFexStatus && expect_ != Expect::Command) {
         // A status read where a data phase was due fails the command.
         const bool ok = cmd_ok_ && !forced_fail_ && expect_ == Expect::Status;
-        PutLe16(out.data(), 0xFFFF);
+        PutLe16(out, 0xFFFF);
         out[4] = ok ? 0 : 1;
         if (ok)
             leaving_ = leave_after_;
@@ -194,17 +198,17 @@ bool BoardCore::OnRead(uint32_t length, std::vector<uint8_t>& out)
     return false;
 }
 
-void BoardCore::RunDataOut(const std::vector<uint8_t>& data)
+void BoardCore::RunDataOut(const uint8_t* data, uint32_t size)
 {
     switch (code_) {
     case kFelDown:
-        ram_.Write(Le32(block_ + 4), data.data(), data.size());
+        ram_.Write(Le32(block_ + 4), data, size);
         break;
     case kFesTrans:
-        FesTrans(true, data.data(), nullptr, static_cast<uint32_t>(data.size()));
+        FesTrans(true, data, nullptr, size);
         break;
     case kFesRun: {
-        FesRun run {Le32(block_ + 4), block_[8], data};
+        FesRun run {Le32(block_ + 4), block_[8], std::vector<uint8_t>(data, data + size)};
         fes_runs_.push_back(run);
         Note("fes: run at " + Hex(run.address) + " with run byte " + Hex(run.run_byte));
         if (run.run_byte & 1)
@@ -216,7 +220,8 @@ void BoardCore::RunDataOut(const std::vector<uint8_t>& data)
     }
 }
 
-void BoardCore::FillDataIn(uint32_t length, std::vector<uint8_t>& out)
+// Data reads fill all `length` bytes; records are zero-padded to it.
+void BoardCore::FillDataIn(uint32_t length, uint8_t* out)
 {
     std::vector<uint8_t> record;
     switch (code_) {
@@ -242,10 +247,10 @@ void BoardCore::FillDataIn(uint32_t length, std::vector<uint8_t>& out)
         PutLe16(record.data() + 4, StageMode());
         break;
     case kFelUp:
-        ram_.Read(Le32(block_ + 4), out.data(), length);
+        ram_.Read(Le32(block_ + 4), out, length);
         return;
     case kFesTrans:
-        FesTrans(false, nullptr, &out, length);
+        FesTrans(false, nullptr, out, length);
         return;
     case kFesInfo:
         record.assign(32, 0);
@@ -275,10 +280,13 @@ void BoardCore::FillDataIn(uint32_t length, std::vector<uint8_t>& out)
         break;
     }
     default:
+        std::memset(out, 0, length);
         return;
     }
     // An empty record (no messages) has no storage to copy from.
-    std::copy_n(record.begin(), std::min<size_t>(record.size(), length), out.begin());
+    const size_t kept = std::min<size_t>(record.size(), length);
+    std::copy_n(record.begin(), kept, out);
+    std::memset(out + kept, 0, length - kept);
 }
 
 bool BoardCore::ResolveFes(uint64_t& offset, bool& flash) const
@@ -299,8 +307,16 @@ bool BoardCore::ResolveFes(uint64_t& offset, bool& flash) const
     return offset <= flash_.Size() && length <= flash_.Size() - offset;
 }
 
-void BoardCore::FesTrans(
-    bool to_board, const uint8_t* data, std::vector<uint8_t>* out, uint32_t length)
+void BoardCore::FesTrans(bool to_board, const uint8_t* data, uint8_t* out, uint32_t length)
+{
+    const auto began = std::chrono::steady_clock::now();
+    MoveFes(to_board, data, out, length);
+    stats_.storage_ns += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now() - began)
+                                                   .count());
+}
+
+void BoardCore::MoveFes(bool to_board, const uint8_t* data, uint8_t* out, uint32_t length)
 {
     uint64_t offset;
     bool flash;
@@ -313,8 +329,8 @@ void BoardCore::FesTrans(
         stored = flash ? flash_.Write(offset, data, length)
                        : (ram_.Write(static_cast<uint32_t>(offset), data, length), true);
     else
-        stored = flash ? flash_.Read(offset, out->data(), length)
-                       : (ram_.Read(static_cast<uint32_t>(offset), out->data(), length), true);
+        stored = flash ? flash_.Read(offset, out, length)
+                       : (ram_.Read(static_cast<uint32_t>(offset), out, length), true);
     if (!stored) {
         cmd_ok_ = false;
         return;
@@ -329,12 +345,10 @@ void BoardCore::FesTrans(
         series_open_ = true;
     }
     series->length += length;
-    series->crc32 = Crc32(to_board ? data : out->data(), length, series->crc32);
+    series->crc32 = Crc32(to_board ? data : out, length, series->crc32);
     if (finish) {
         series->finished = true;
         series_open_ = false;
-        if (flash)
-            flash_.Sync();
         Note("fes: " + std::string(to_board ? "wrote " : "read ") + std::to_string(series->length)
             + " bytes at " + Hex(series->offset) + (flash ? " of flash" : " of RAM") + ", crc32 "
             + Hex(series->crc32));

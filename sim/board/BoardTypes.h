@@ -12,7 +12,7 @@
 //   high nibble 1: flash storage, byte offset = low nibble * 2^32 + address
 //   anything else is refused with a failed FEX status.
 // Start mark (flags bit 6) opens a transfer record, finish mark (bit 7) closes
-// it and syncs the flash file; see `Board::Transfers`.
+// it; see `Board::Transfers`.
 //
 // CMD_FES_RUN: recorded (`Board::FesRuns`); with run_flag (bit 0 of the run
 // byte) set the board reboots into its firmware: it leaves the bus for good.
@@ -29,7 +29,8 @@ namespace simdev {
 
 enum class Stage { Fel, Fes };
 
-// How a board's link costs time; zero fields cost nothing (the default).
+// How a board's link costs time; zero fields cost nothing (the default). The
+// link is synchronous: its time adds to the host's and the board's own.
 struct LinkModel {
     uint32_t latency_us = 0;       // per USB transfer (request block to status reply)
     uint64_t bytes_per_second = 0; // bandwidth of every driver request; 0 = unlimited
@@ -123,6 +124,10 @@ struct WireStats {
     uint64_t bytes_to_board = 0;
     uint64_t bytes_to_host = 0;
     uint64_t refused = 0; // transfers answered with a failed status or a failed request
+    // Time the board spent storing and fetching the data of CMD_FES_TRANS
+    // (its flash file or RAM) and checksumming it: its own work, which a real
+    // board does on its own processor.
+    uint64_t storage_ns = 0;
 };
 
 // FEX commands executed by CMD_FES_RUN: address, run byte, parameters.

@@ -7,6 +7,7 @@
 #include "BoardCore.h"
 #include "Le.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -21,10 +22,11 @@ constexpr uint8_t kDirRead = 0x11;
 constexpr uint8_t kDirWrite = 0x12;
 // Longest data phase the board buffers; longer request blocks are stalled.
 constexpr uint32_t kMaxDataPhase = 64u << 20;
-// Credit the link may run ahead of the clock, so that oversleeping on one
-// request is made good on the next ones.
-constexpr auto kLinkCredit = std::chrono::milliseconds(2);
-constexpr auto kLinkSleepMin = std::chrono::microseconds(500);
+// The link's time is slept once this much is owed (shorter sleeps would
+// mostly be the sleep's own overhead), and a sleep that ran late is made good
+// on the next requests by up to this much.
+constexpr std::chrono::nanoseconds kLinkSleepMin = std::chrono::microseconds(500);
+constexpr std::chrono::nanoseconds kLinkCredit = std::chrono::milliseconds(2);
 
 } // namespace
 
@@ -44,30 +46,16 @@ const Fault* BoardCore::FaultFires(Fault::Kind kind)
     return fires;
 }
 
-std::chrono::steady_clock::time_point BoardCore::LinkDeadline(uint64_t bytes, bool new_transfer)
+std::chrono::nanoseconds BoardCore::LinkCost(uint64_t bytes, bool new_transfer) const
 {
     const LinkModel& link = options_.link;
-    const auto now = std::chrono::steady_clock::now();
-    if (link.latency_us == 0 && link.bytes_per_second == 0)
-        return now;
     std::chrono::nanoseconds cost {0};
     if (new_transfer)
         cost += std::chrono::microseconds(link.latency_us);
     if (link.bytes_per_second)
         cost += std::chrono::nanoseconds(bytes * 1'000'000'000ull / link.bytes_per_second);
-    link_free_ = std::max(link_free_, now - kLinkCredit) + cost;
-    return link_free_;
+    return cost;
 }
-
-namespace {
-
-void SleepUntil(std::chrono::steady_clock::time_point deadline)
-{
-    if (deadline - std::chrono::steady_clock::now() > kLinkSleepMin)
-        std::this_thread::sleep_until(deadline);
-}
-
-} // namespace
 
 int BoardCore::Send(const uint8_t* data, uint32_t length)
 {
@@ -80,20 +68,27 @@ int BoardCore::Recv(uint8_t* data, uint32_t length)
     return Serve(false, data, length);
 }
 
+// The link is synchronous, as a USB transfer is: a request costs its link
+// time on top of whatever the host did before it and the board does with it,
+// so time the host spends between requests is never hidden behind the link.
 int BoardCore::Serve(bool send, uint8_t* data, uint32_t length)
 {
-    std::chrono::steady_clock::time_point deadline;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (OffWire())
-            return ENODEV;
-        deadline = LinkDeadline(length, send && wire_ == Wire::Idle);
-    }
-    SleepUntil(deadline);
     int result;
     bool leaves = false;
     {
-        std::lock_guard<std::mutex> hold(lock_);
+        std::unique_lock<std::mutex> hold(lock_);
+        if (OffWire())
+            return ENODEV;
+        link_owed_ += LinkCost(length, send && wire_ == Wire::Idle);
+        if (link_owed_ >= kLinkSleepMin) {
+            const auto owed = link_owed_;
+            hold.unlock();
+            const auto start = std::chrono::steady_clock::now();
+            std::this_thread::sleep_for(owed);
+            const auto slept = std::chrono::steady_clock::now() - start;
+            hold.lock();
+            link_owed_ = std::max<std::chrono::nanoseconds>(link_owed_ - slept, -kLinkCredit);
+        }
         result = Request(send, data, length, leaves);
     }
     Notify(leaves);
@@ -121,7 +116,6 @@ int BoardCore::Request(bool send, uint8_t* data, uint32_t length, bool& leaves)
     if (OffWire())
         return ENODEV;
     ++stats_.requests;
-    last_activity_ = std::chrono::steady_clock::now();
     if (const Fault* fault = FaultFires(Fault::FailRequest))
         return fault->error > 0 ? fault->error : EIO;
     const bool data_phase = send ? wire_ == Wire::DataOut : wire_ == Wire::DataIn;
@@ -152,7 +146,7 @@ int BoardCore::SendLocked(const uint8_t* data, uint32_t length)
             ResetWire();
             return EOVERFLOW;
         }
-        wire_data_.insert(wire_data_.end(), data, data + length);
+        std::memcpy(wire_data_.data() + wire_pos_, data, length);
         wire_pos_ += length;
         stats_.bytes_to_board += length;
         if (wire_pos_ == wire_length_)
@@ -175,24 +169,22 @@ int BoardCore::TakeRequestBlock(const uint8_t* data, uint32_t length)
         return EPIPE;
     wire_length_ = data_length;
     wire_pos_ = 0;
-    wire_data_.clear();
+    if (wire_data_.size() < data_length)
+        wire_data_.resize(data_length);
     if (direction == kDirWrite) {
         wire_ = Wire::DataOut;
-        wire_data_.reserve(data_length);
         if (data_length == 0)
             FinishWrite();
         return 0;
     }
-    wire_ok_ = OnRead(data_length, wire_data_);
-    wire_data_.resize(data_length);
+    wire_ok_ = OnRead(data_length, wire_data_.data());
     wire_ = data_length == 0 ? Wire::Status : Wire::DataIn;
     return 0;
 }
 
 void BoardCore::FinishWrite()
 {
-    wire_ok_ = OnWrite(wire_data_);
-    wire_data_.clear();
+    wire_ok_ = OnWrite(wire_data_.data(), wire_length_);
     wire_ = Wire::Status;
 }
 
@@ -224,7 +216,6 @@ int BoardCore::RecvLocked(uint8_t* data, uint32_t length)
         if (data[12] != 0)
             ++stats_.refused;
         wire_ = Wire::Idle;
-        wire_data_.clear();
         return 0;
     }
     case Wire::Idle:
@@ -238,7 +229,6 @@ int BoardCore::RecvLocked(uint8_t* data, uint32_t length)
 void BoardCore::ResetWire()
 {
     wire_ = Wire::Idle;
-    wire_data_.clear();
     wire_pos_ = 0;
     wire_length_ = 0;
     AbortCommand();

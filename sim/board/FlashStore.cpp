@@ -70,20 +70,32 @@ bool Whole(Io io, int fd, Bytes* data, uint64_t offset, uint64_t length)
 
 } // namespace
 
+namespace {
+
+bool AllZero(const uint8_t* data, uint64_t length)
+{
+    return length > 0 && data[0] == 0 && std::memcmp(data, data + 1, length - 1) == 0;
+}
+
+} // namespace
+
 bool FlashStore::Write(uint64_t offset, const uint8_t* data, uint64_t length)
 {
-    return fd_ >= 0 && Fits(offset, length) && Whole(pwrite, fd_, data, offset, length);
+    if (fd_ < 0 || !Fits(offset, length))
+        return false;
+    // Zeros become a hole, which reads back as zeros: a sparse image costs
+    // the flash file no more than its data.
+    if (AllZero(data, length)
+        && fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+               static_cast<off_t>(length))
+            == 0)
+        return true;
+    return Whole(pwrite, fd_, data, offset, length);
 }
 
 bool FlashStore::Read(uint64_t offset, uint8_t* data, uint64_t length) const
 {
     return fd_ >= 0 && Fits(offset, length) && Whole(pread, fd_, data, offset, length);
-}
-
-void FlashStore::Sync()
-{
-    if (fd_ >= 0)
-        fdatasync(fd_);
 }
 
 } // namespace simdev

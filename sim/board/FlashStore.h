@@ -24,7 +24,6 @@ public:
     // outside the range is touched.
     bool Write(uint64_t offset, const uint8_t* data, uint64_t length);
     bool Read(uint64_t offset, uint8_t* data, uint64_t length) const;
-    void Sync();
 
 private:
     bool Fits(uint64_t offset, uint64_t length) const

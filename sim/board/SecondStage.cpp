@@ -1,10 +1,10 @@
 #include "SecondStage.h"
 
 #include "BoardTypes.h"
+#include "Crc32.h"
 #include "Le.h"
 
 #include <cstring>
-#include <zlib.h>
 
 namespace simdev {
 namespace {
@@ -12,18 +12,6 @@ namespace {
 constexpr char kMagic[8] = {'V', 'E', 'M', 'O', 'F', 'E', 'S', '2'};
 
 } // namespace
-
-uint32_t Crc32(const uint8_t* data, uint64_t length, uint32_t crc)
-{
-    uLong value = crc;
-    while (length > 0) {
-        const uInt piece = length > (1u << 30) ? (1u << 30) : static_cast<uInt>(length);
-        value = crc32(value, data, piece);
-        data += piece;
-        length -= piece;
-    }
-    return static_cast<uint32_t>(value);
-}
 
 std::string CheckSecondStage(const SparseRam& ram, uint32_t address)
 {

@@ -13,8 +13,6 @@ namespace simdev {
 constexpr uint32_t kSecondStageHeader = 16;
 constexpr uint32_t kSecondStageMaxBody = 16u << 20;
 
-uint32_t Crc32(const uint8_t* data, uint64_t length, uint32_t crc = 0);
-
 // Empty when the payload at `address` is valid, else why it is refused.
 std::string CheckSecondStage(const SparseRam& ram, uint32_t address);
 

@@ -51,6 +51,11 @@ bool Bus::Drain(std::chrono::milliseconds timeout) const
     return core_->Drain(timeout);
 }
 
+bool Bus::WaitAllRead(std::chrono::milliseconds timeout) const
+{
+    return core_->WaitAllRead(timeout);
+}
+
 bool Bus::WaitForListener(std::chrono::milliseconds timeout) const
 {
     return core_->WaitForListener(timeout);

@@ -123,6 +123,10 @@ public:
     // Blocks until the shim has handed every event to each bound socket's
     // queue (the kernel route sends at once); false on time-out.
     bool Drain(std::chrono::milliseconds timeout) const;
+    // Blocks until the process's uevent sockets have received every event
+    // sent to them (the reader has caught up); false on time-out, and always
+    // with the kernel route, whose queues the simulator cannot see.
+    bool WaitAllRead(std::chrono::milliseconds timeout) const;
     // Blocks until this process has a uevent socket bound to the kernel's
     // group that the bus's events reach (shim or netlink), so that nothing
     // plugged afterwards goes unheard; false on time-out.

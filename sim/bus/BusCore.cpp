@@ -241,6 +241,11 @@ bool BusCore::Drain(std::chrono::milliseconds timeout) const
     return options_.route == UeventRoute::Kernel || ShimDrain(timeout);
 }
 
+bool BusCore::WaitAllRead(std::chrono::milliseconds timeout) const
+{
+    return options_.route == UeventRoute::Shim && ShimWaitAllRead(timeout);
+}
+
 namespace {
 
 // A netlink socket of this process bound to the uevent group, as the kernel

@@ -30,6 +30,7 @@ public:
     void EmitNoise();
     std::vector<Uevent> Events() const;
     bool Drain(std::chrono::milliseconds timeout) const;
+    bool WaitAllRead(std::chrono::milliseconds timeout) const;
     bool WaitForListener(std::chrono::milliseconds timeout) const;
 
     void BoardLeaves(const std::shared_ptr<BoardCore>& board, bool returns) override;

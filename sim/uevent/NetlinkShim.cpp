@@ -93,6 +93,7 @@ struct Shim {
     std::mutex lock;
     std::condition_variable work;    // queues gained events, or a socket was bound
     std::condition_variable drained; // queues emptied
+    std::condition_variable read;    // a socket's reader took its last datagram
     std::vector<Simulated> sockets;
     bool enabled = true;
     bool running = false;
@@ -316,6 +317,17 @@ bool ShimWaitForListener(std::chrono::milliseconds timeout)
     });
 }
 
+bool ShimWaitAllRead(std::chrono::milliseconds timeout)
+{
+    Shim& shim = Get();
+    std::unique_lock<std::mutex> hold(shim.lock);
+    return shim.read.wait_for(hold, timeout, [&] {
+        // A socket closed meanwhile has no reader left to wait for.
+        return std::all_of(shim.sockets.begin(), shim.sockets.end(),
+            [](const Simulated& s) { return s.charges.empty() || !SameFile(s.fd, s.dev, s.ino); });
+    });
+}
+
 bool ShimDrain(std::chrono::milliseconds timeout)
 {
     Shim& shim = Get();
@@ -480,8 +492,10 @@ void Consumed(int fd)
         return;
     it->charged -= it->charges.front();
     it->charges.pop_front();
-    if (it->charges.empty())
+    if (it->charges.empty()) {
         it->congested = false;
+        shim.read.notify_all();
+    }
 }
 
 } // namespace

@@ -24,6 +24,9 @@ void ShimBroadcast(const std::string& datagram);
 bool ShimWaitForListener(std::chrono::milliseconds timeout);
 // Waits until every queued datagram sits in its socket's receive queue.
 bool ShimDrain(std::chrono::milliseconds timeout);
+// Waits until the readers of the simulated sockets have received every
+// datagram queued for them.
+bool ShimWaitAllRead(std::chrono::milliseconds timeout);
 
 class KernelSender {
 public:

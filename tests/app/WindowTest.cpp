@@ -115,6 +115,7 @@ private slots:
     void burnBeginReloadsOnlyWhenArmed();
     void longErrorIsElided();
     void longProgressTextIsShortened();
+    void floodOfReportsIsCoalescedInOrder();
     void question_data();
     void question();
     void questionOnGuiThread();
@@ -412,6 +413,43 @@ void WindowTest::longProgressTextIsShortened()
     QTRY_VERIFY(Info(window.get()).endsWith(u"...  40%"_s));
     QCOMPARE(Info(window.get()).size(), 255);
     QVERIFY(Info(window.get()).startsWith(u" yyy"_s));
+}
+
+// Counts the events posted to the object it filters.
+class PostedCount : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() >= QEvent::User || event->type() == QEvent::MetaCall;
+        return false;
+    }
+    int count = 0;
+};
+
+// Thousands of reports while the GUI thread is busy take a few events, and a
+// report made after another call is shown after that call's effects.
+void WindowTest::floodOfReportsIsCoalescedInOrder()
+{
+    const auto window = Bound();
+    QVERIFY(window);
+    PostedCount posted;
+    window->installEventFilter(&posted);
+    const VemoCallbackFun& cb = Callbacks();
+    OnThread([&] {
+        for (unsigned int i = 0; i < 5000; ++i)
+            cb.pfnBurnProcess(nullptr, i % 100, "step");
+        cb.pfnBurnBegin(nullptr, 0, nullptr); // progress 0, the welcome text
+        for (unsigned int i = 0; i <= 5000; ++i)
+            cb.pfnBurnProcess(nullptr, i % 100, i < 5000 ? "step" : "last");
+        return 0;
+    });
+    Settle();
+    QCOMPARE(Progress(window.get()), 0); // 5000 % 100
+    QCOMPARE(Info(window.get()), u" last  0%"_s);
+    QCOMPARE(ButtonsEnabled(window.get()), 0);
+    // Progress and text before and after the begin, and its four posts
+    // (buttons, progress, text, status bar), not one per report.
+    QCOMPARE(posted.count, 8);
 }
 
 void WindowTest::question_data()

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -141,9 +142,12 @@ int CliProcess::Finish(std::chrono::milliseconds timeout)
     int status = 0;
     for (;;) {
         ReadSome(50);
-        const pid_t done = waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid)
+        rusage usage {};
+        const pid_t done = wait4(m_pid, &status, WNOHANG, &usage);
+        if (done == m_pid) {
+            m_nPeakKiB = usage.ru_maxrss;
             break;
+        }
         if (Clock::now() >= end) {
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);

@@ -39,6 +39,9 @@ public:
     // it did not exit by itself within `timeout` (it is killed then) or died
     // of a signal.
     int Finish(std::chrono::milliseconds timeout);
+    // The peak resident memory of the runner in KiB once Finish has seen it
+    // exit; -1 before.
+    long PeakMemoryKiB() const { return m_nPeakKiB; }
     // Standard output and error as read so far, in the order they came.
     const std::string& Output() const { return m_output; }
     // The folder the program runs from.
@@ -53,6 +56,7 @@ private:
     pid_t m_pid = -1;
     int m_fd = -1; // the pipe's or the terminal's reading end
     std::string m_output;
+    long m_nPeakKiB = -1;
 };
 
 // The output's lines that contain `text`.

@@ -239,6 +239,15 @@ TEST(Session, FlashFileIsSparseAndGoesAsItsModeSays)
         auto unnamed = bus.Plug(options);
         EXPECT_EQ(unnamed->FlashPath(), "");
         EXPECT_EQ(unnamed->ReadFlash(0, 4), std::vector<uint8_t>(4, 0));
+
+        // A board pulled from a bus that goes on takes its file along with
+        // its last handle.
+        options.flash_file = simdev::FlashFile::Temporary;
+        auto pulled = bus.Plug(options);
+        const std::string path = pulled->FlashPath();
+        bus.Unplug(*pulled);
+        pulled.reset();
+        EXPECT_NE(access(path.c_str(), F_OK), 0) << path;
     }
     EXPECT_NE(access(temporary.c_str(), F_OK), 0);
     EXPECT_EQ(access(kept.c_str(), F_OK), 0);

@@ -110,6 +110,7 @@ TEST(Shim, ReceiveBufferBoundsTheQueueAsTheKernelDoes)
         simdev::Bus bus;
         auto board = bus.Plug(); // five events while nobody reads
         ASSERT_TRUE(bus.Drain(2s));
+        EXPECT_FALSE(bus.WaitAllRead(20ms)) << "nothing read yet";
         std::vector<std::string> got;
         bool overrun = false;
         char buffer[4096];
@@ -126,6 +127,7 @@ TEST(Shim, ReceiveBufferBoundsTheQueueAsTheKernelDoes)
             ASSERT_TRUE(simdev::ParseUevent(buffer, size_t(n), event));
             got.push_back(event.action + " " + event.Get("DEVNAME"));
         }
+        EXPECT_TRUE(bus.WaitAllRead(1s)) << "the reader has caught up";
         EXPECT_EQ(c.kept, got.size());
         EXPECT_EQ(c.overrun, overrun);
         EXPECT_EQ(c.overrun, std::find(got.begin(), got.end(), "add qx_efex0") == got.end());

@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
-// argv with the options for medians of seven interleaved repetitions put in
-// front of the caller's own, for benchmark::Initialize.
-inline std::vector<char*> MedianArguments(int argc, char** argv)
+// argv with the options for medians of `count` (seven) interleaved
+// repetitions put in front of the caller's own, for benchmark::Initialize.
+inline std::vector<char*> MedianArguments(int argc, char** argv, int count = 7)
 {
-    static char repetitions[] = "--benchmark_repetitions=7";
+    static std::string option;
+    option = "--benchmark_repetitions=" + std::to_string(count);
+    char* repetitions = option.data();
     static char interleave[] = "--benchmark_enable_random_interleaving=true";
     static char aggregates[] = "--benchmark_report_aggregates_only=true";
     std::vector<char*> args(argv, argv + argc);
@@ -31,13 +33,17 @@ public:
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median")
                 continue;
+            std::string name = run.run_name.function_name;
+            if (!run.run_name.args.empty())
+                name += "/" + run.run_name.args;
             for (const auto& counter : run.counters)
-                m_medians[{run.run_name.function_name, counter.first}] = counter.second.value;
+                m_medians[{name, counter.first}] = counter.second.value;
         }
     }
 
     // The median of a counter ("bytes_per_second", "items_per_second") of
-    // the benchmark of that name; 0 when it did not run.
+    // the benchmark of that name ("Name", or "Name/args" for one with
+    // arguments, as "Name/4096"); 0 when it did not run.
     double Median(const std::string& name, const std::string& counter) const
     {
         const auto found = m_medians.find({name, counter});
