@@ -1,9 +1,11 @@
 #include "BadInput.h"
 
 #include "Files.h"
+#include "ImageFile.h"
 #include "SessionHost.h"
 
 #include <filesystem>
+#include <stdexcept>
 
 namespace {
 
@@ -13,6 +15,22 @@ std::string Flipped(std::string bytes, size_t at)
 {
     bytes.at(at) ^= 0x40;
     return bytes;
+}
+
+// Where the sample's item of this main type (the first, for partitions)
+// lies, from its table, so that a flipped byte lands inside that item
+// whatever the sizes before it.
+size_t ItemOffset(const std::string& mainType)
+{
+    ImageFile sample;
+    std::string why;
+    if (!sample.Open(BinPath("sample.img"), why))
+        throw std::runtime_error("sample.img: " + why);
+    for (const imgfmt::Entry& item : sample.items()) {
+        if (imgfmt::FieldText(item.mainType) == mainType)
+            return static_cast<size_t>(item.offset);
+    }
+    throw std::runtime_error("sample.img has no " + mainType + " item");
 }
 
 // The reference script with `code` appended, packed as the sample is.
@@ -33,9 +51,11 @@ std::vector<BadInput> MakeBadInputs(const std::string& folder)
         WriteFile(folder + "/" + name, bytes);
         return folder + "/" + name;
     };
-    // Offsets in the sample's layout (vemora-imgtool list): the header, the
-    // table at 128, the tool script at 4096, the second stage at 16384, the
-    // partition "boot" at 65536.
+    // The header, then the item table at 128; the items where the table
+    // says.
+    const size_t tools = ItemOffset("UPFLYTLS");
+    const size_t stage = ItemOffset("FES2BOOT");
+    const size_t boot = ItemOffset("PARTITON");
     std::vector<BadInput> inputs = {
         {"foreign file (text)", image("text.img", "This is not a firmware image.\n"), true, false,
             "refused the image"},
@@ -44,17 +64,17 @@ std::vector<BadInput> MakeBadInputs(const std::string& folder)
             "refused the image"},
         {"truncated in the item table", image("cut-table.img", sample.substr(0, 300)), true, false,
             "refused the image"},
-        {"truncated after the tool script", image("cut-items.img", sample.substr(0, 20000)), true,
+        {"truncated after the tool script", image("cut-items.img", sample.substr(0, stage)), true,
             false, "refused the image"},
         {"corrupted header", image("bad-header.img", Flipped(sample, 70)), true, false,
             "refused the image"},
         {"corrupted item table", image("bad-table.img", Flipped(sample, 128 + 60)), true, false,
             "refused the image"},
-        {"corrupted tool script", image("bad-tools.img", Flipped(sample, 4096 + 100)), true, false,
+        {"corrupted tool script", image("bad-tools.img", Flipped(sample, tools + 100)), true, false,
             "refused the image"},
-        {"corrupted second stage", image("bad-stage.img", Flipped(sample, 16384 + 100)), false,
+        {"corrupted second stage", image("bad-stage.img", Flipped(sample, stage + 100)), false,
             true, "FEL: CMD_FEL_RUN failed"},
-        {"corrupted partition", image("bad-boot.img", Flipped(sample, 65536 + 100)), false, true,
+        {"corrupted partition", image("bad-boot.img", Flipped(sample, boot + 100)), false, true,
             "FES: partition boot is damaged in the image (CRC-32 mismatch)"},
     };
     // The tool script failing in each way the driver tells apart.

@@ -9,8 +9,9 @@
 //        5 write (private data), 6 verify (script), 7/9 download and 8/10 read
 //        back the second stage's two chunks, 11 run.
 //   FES: 1 verify (stage query), 2 verify + 3 read, 4 verify + 5 write
-//        (private data), 6 verify (script), 7-10 write and 11-14 read back
-//        "boot", ... , 59-61 mark the private data.
+//        (private data), 6 verify (script), 7 write and 8 read back "boot"
+//        (a command moves up to 4 MiB, a whole partition of the sample), 9-12
+//        the two other partitions, 13-15 mark the private data.
 // A small command is 3 USB transfers of 3 driver requests each, one of them
 // its data phase; reads move 512 bytes a request.
 const std::vector<Cell> kCells = {
@@ -44,14 +45,14 @@ const std::vector<Cell> kCells = {
     {"entry_fes_thread: start", "script raises", "", "", true, "fes-raises"},
     {"entry_fes_thread: verify", "wrong verify magic", "bad-verify-magic@fes:4", "", true, ""},
     {"flashing: write", "FEX status failed", "fex-fail@fes:7", "", true, ""},
-    {"flashing: write", "board unplugged", "unplug@fes:26", "", true, ""},
+    {"flashing: write", "board unplugged", "unplug@fes:20", "", true, ""},
     {"flashing: write", "short request (EPROTO)", "fail-request@fes:59:EPROTO", "", true, ""},
-    {"flashing: write", "wrong status magic", "bad-status-magic@fes:30", "", true, ""},
+    {"flashing: write", "wrong status magic", "bad-status-magic@fes:21", "", true, ""},
     {"flashing: write", "script never returns", "", "", true, "fes-endless"},
-    {"flashing: read-back", "FEX status failed", "fex-fail@fes:11", "", true, ""},
+    {"flashing: read-back", "FEX status failed", "fex-fail@fes:8", "", true, ""},
     {"flashing: read-back", "driver request times out", "fail-request@fes:100:ETIMEDOUT", "", true,
         ""},
-    {"marking the private data", "FEX status failed", "fex-fail@fes:60", "", true, ""},
+    {"marking the private data", "FEX status failed", "fex-fail@fes:14", "", true, ""},
     {"final report", "script ends without it", "", "", true, "fes-no-report"},
 };
 
