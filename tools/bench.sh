@@ -52,9 +52,9 @@ runner.linearity <= 1.2
 detect.node_over.0 < 1
 detect.node_over.4 < 1
 detect.node_over.3000 < 1
-detect.burst_over.0 < 1
-detect.burst_over.4 < 1
-detect.burst_over.3000 < 1
+detect.burst_share.0 < 1
+detect.burst_share.4 < 1
+detect.burst_share.3000 < 1
 window.latency < 50
 window.queued <= 2
 crc32.ratio.4k >= 1
