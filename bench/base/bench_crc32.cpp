@@ -52,11 +52,7 @@ BENCHMARK_TEMPLATE(Crc, false)->Name("zlib")->Arg(kSizes[0])->Arg(kSizes[1])->Ar
 
 int main(int argc, char** argv)
 {
-    std::vector<char*> args = MedianArguments(argc, argv);
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv) || !LoadLibrary())
+    if (!InitializeForMedians(argc, argv) || !LoadLibrary())
         return 1;
     MedianRecorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);

@@ -90,11 +90,7 @@ BENCHMARK_TEMPLATE(CryptoPlusPlus, CryptoPP::RC6::Decryption)->Name("Decrypt/Cry
 
 int main(int argc, char** argv)
 {
-    std::vector<char*> args = MedianArguments(argc, argv);
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv) || !LoadLibrary())
+    if (!InitializeForMedians(argc, argv) || !LoadLibrary())
         return 1;
     MedianRecorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);

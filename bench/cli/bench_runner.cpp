@@ -181,11 +181,7 @@ void ReportFigures()
 int main(int argc, char** argv)
 {
     // Three repetitions of each size; the figures are their medians.
-    std::vector<char*> args = MedianArguments(argc, argv, 3);
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (!InitializeForMedians(argc, argv, 3))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     ReportFigures();

@@ -370,11 +370,7 @@ void ReportFigures(const MedianRecorder& r)
 int main(int argc, char** argv)
 {
     // Whole flashes take seconds: three repetitions give the medians.
-    std::vector<char*> args = MedianArguments(argc, argv, 3);
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (!InitializeForMedians(argc, argv, 3))
         return 1;
     MedianRecorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);

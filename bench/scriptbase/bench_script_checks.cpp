@@ -215,11 +215,7 @@ void Loop(benchmark::State& state, const Op& op, bool checked)
 
 int main(int argc, char** argv)
 {
-    std::vector<char*> args = MedianArguments(argc, argv);
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv) || !SetUp())
+    if (!InitializeForMedians(argc, argv) || !SetUp())
         return 1;
     for (const Op& op : kOps) {
         for (const bool checked : {true, false}) {

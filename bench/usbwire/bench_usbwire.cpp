@@ -92,11 +92,7 @@ BENCHMARK(BM_FexCommandRead)->Arg(kSizes[0])->Arg(kSizes[1])->Arg(kSizes[2]);
 
 int main(int argc, char** argv)
 {
-    std::vector<char*> args = MedianArguments(argc, argv, 3);
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (!InitializeForMedians(argc, argv, 3))
         return 1;
     MedianRecorder recorder;
     benchmark::RunSpecifiedBenchmarks(&recorder);

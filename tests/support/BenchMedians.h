@@ -24,6 +24,18 @@ inline std::vector<char*> MedianArguments(int argc, char** argv, int count = 7)
     return args;
 }
 
+// benchmark::Initialize with MedianArguments; false when the command line
+// holds an argument Google Benchmark does not know (it says which).
+inline bool InitializeForMedians(int& argc, char**& argv, int count = 7)
+{
+    static std::vector<char*> args;
+    args = MedianArguments(argc, argv, count);
+    argc = static_cast<int>(args.size());
+    argv = args.data();
+    benchmark::Initialize(&argc, argv);
+    return !benchmark::ReportUnrecognizedArguments(argc, argv);
+}
+
 // Prints as usual and keeps the median of every counter of every benchmark.
 class MedianRecorder : public benchmark::ConsoleReporter {
 public:
