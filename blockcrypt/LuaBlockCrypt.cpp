@@ -15,8 +15,10 @@ namespace {
 
 constexpr size_t kBlockBytes = 16;
 
-// Dec_Initial adds, Dec_UnInitial removes; for the whole process.
-HandleRegistry g_contexts;
+// Dec_Initial adds, Dec_UnInitial removes; for the whole process. Never
+// destroyed: a script may still run on another thread while the process
+// exits.
+HandleRegistry& g_contexts = *new HandleRegistry;
 
 // Null, or a live context of Dec_Initial.
 void* ArgContext(lua_State* L, const char* fn, int index)

@@ -4,13 +4,19 @@
 #include <new>
 #include <set>
 
-HandleRegistry g_buffers;
-HandleRegistry g_streams;
+// Never destroyed: a tool script may still run on a plug-in thread while
+// the process exits, and free or look up a handle after the static
+// destructors have run.
+HandleRegistry& g_buffers = *new HandleRegistry;
+HandleRegistry& g_streams = *new HandleRegistry;
 
 namespace {
 
-std::mutex g_descriptorMutex;
-std::set<int> g_descriptors;
+struct Descriptors {
+    std::mutex mutex;
+    std::set<int> open;
+};
+Descriptors& g_descriptors = *new Descriptors;
 
 int FindBuffer(const void* address, unsigned char** start, size_t* size)
 {
@@ -28,9 +34,9 @@ const tag_SCRIPT_BUFFERS g_scriptBuffers = {FindBuffer};
 
 bool AddDescriptor(int fd) noexcept
 {
-    const std::lock_guard<std::mutex> lock(g_descriptorMutex);
+    const std::lock_guard<std::mutex> lock(g_descriptors.mutex);
     try {
-        g_descriptors.insert(fd);
+        g_descriptors.open.insert(fd);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -39,12 +45,12 @@ bool AddDescriptor(int fd) noexcept
 
 bool RemoveDescriptor(int fd) noexcept
 {
-    const std::lock_guard<std::mutex> lock(g_descriptorMutex);
-    return g_descriptors.erase(fd) == 1;
+    const std::lock_guard<std::mutex> lock(g_descriptors.mutex);
+    return g_descriptors.open.erase(fd) == 1;
 }
 
 bool HasDescriptor(int fd) noexcept
 {
-    const std::lock_guard<std::mutex> lock(g_descriptorMutex);
-    return g_descriptors.count(fd) == 1;
+    const std::lock_guard<std::mutex> lock(g_descriptors.mutex);
+    return g_descriptors.open.count(fd) == 1;
 }

@@ -9,9 +9,9 @@
 #include "ScriptBuffers.h"
 
 // MallocBuffer adds, FreeBuffer removes.
-extern HandleRegistry g_buffers;
+extern HandleRegistry& g_buffers;
 // fopen adds (size 0), fclose removes.
-extern HandleRegistry g_streams;
+extern HandleRegistry& g_streams;
 
 // LFopen adds, LFclose removes. Add is false when memory runs out.
 bool AddDescriptor(int fd) noexcept;
