@@ -29,9 +29,16 @@ unsigned char* BufferArg(lua_State* L, int index)
     return static_cast<unsigned char*>(lua_touserdata(L, index));
 }
 
+// A Lua number cut to 32 bits, as the transport takes lengths and
+// directions. NaN, the infinities and numbers beyond 64 bits have no such
+// cut (converting them is undefined): they become 0xFFFFFFFF, a length the
+// transport refuses as too long.
 unsigned LengthArg(lua_State* L, int index)
 {
-    return static_cast<unsigned>(lua_tointeger(L, index));
+    const lua_Number number = lua_tonumber(L, index);
+    if (!(number > -9.2e18 && number < 9.2e18))
+        return 0xFFFFFFFFu;
+    return static_cast<unsigned>(static_cast<int64_t>(number));
 }
 
 using MoveFn = int (*)(void**, unsigned char*, unsigned, unsigned&);
@@ -98,7 +105,7 @@ VEMORA_EXPORT int l_Fex_Recv(lua_State* L)
 VEMORA_EXPORT int l_Fex_transmit_receive(lua_State* L)
 {
     void* handle = nullptr;
-    const auto direction = static_cast<unsigned char>(lua_tointeger(L, 4));
+    const auto direction = static_cast<unsigned char>(LengthArg(L, 4));
     lua_pushinteger(L,
         Fex_transmit_receive(HandleArg(L, 1, handle), BufferArg(L, 2), LengthArg(L, 3), direction));
     return 1;

@@ -103,6 +103,8 @@ TEST_F(LuaBinding, SendAndReceiveGiveCountsOrNil)
         assert(Fex_Recv(h, b, 600) == nil, "device silent")
         assert(Fex_Send(7, b, 4) == nil and Fex_Recv("x", b, 4) == nil, "non-handle")
         assert(Fex_Send(h, b, -1) == nil, "negative length")
+        assert(Fex_Send(h, b, 0/0) == nil and Fex_Recv(h, b, 1/0) == nil
+            and Fex_Send(h, b, -1e300) == nil, "not a length")
         FreeBuffer(b)
         assert(Fex_Close(h) == 0))"),
         "");
