@@ -4,7 +4,7 @@
 // an item, a FES command's data. Prints the ratio per size.
 #include "BenchMedians.h"
 #include "BenchReport.h"
-#include "ModulePath.h"
+#include "LibraryBeside.h"
 #include "Pattern.h"
 
 #include <benchmark/benchmark.h>
@@ -19,14 +19,9 @@ CalcCrc32 g_calc = nullptr;
 
 bool LoadLibrary()
 {
-    char path[MAX_PATH_LEN];
-    if (GetModuleRelPath("scriptbase.dll", path) < 0)
+    void* handle = OpenBeside("scriptbase.dll");
+    if (!handle)
         return false;
-    void* handle = dlopen(path, RTLD_NOW);
-    if (!handle) {
-        std::fprintf(stderr, "%s\n", dlerror());
-        return false;
-    }
     g_calc = reinterpret_cast<CalcCrc32>(dlsym(handle, "calc_crc32"));
     return g_calc != nullptr;
 }

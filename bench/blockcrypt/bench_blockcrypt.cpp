@@ -4,7 +4,7 @@
 #include "BenchMedians.h"
 #include "BenchReport.h"
 #include "BlockCrypt.h"
-#include "ModulePath.h"
+#include "LibraryBeside.h"
 
 #include <benchmark/benchmark.h>
 #include <cryptopp/rc6.h>
@@ -29,14 +29,9 @@ Library g_lib;
 
 bool LoadLibrary()
 {
-    char path[MAX_PATH_LEN];
-    if (GetModuleRelPath("blockcrypt.dll", path) < 0)
+    void* handle = OpenBeside("blockcrypt.dll");
+    if (!handle)
         return false;
-    void* handle = dlopen(path, RTLD_NOW);
-    if (!handle) {
-        std::fprintf(stderr, "%s\n", dlerror());
-        return false;
-    }
     g_lib.initial = reinterpret_cast<decltype(&Initial)>(dlsym(handle, "Initial"));
     g_lib.encode = reinterpret_cast<decltype(&Encode)>(dlsym(handle, "Encode"));
     g_lib.decode = reinterpret_cast<decltype(&Decode)>(dlsym(handle, "Decode"));

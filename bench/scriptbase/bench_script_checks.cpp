@@ -7,6 +7,7 @@
 #include "BenchMedians.h"
 #include "BenchReport.h"
 #include "BlockCrypt.h"
+#include "LibraryBeside.h"
 #include "ModulePath.h"
 
 #include <algorithm>
@@ -130,15 +131,6 @@ bool Fail(const char* what, const char* why)
     return false;
 }
 
-void* OpenBeside(const char* name)
-{
-    char path[MAX_PATH_LEN];
-    if (GetModuleRelPath(name, path) < 0)
-        return nullptr;
-    // The same library the Lua state loads: dlopen hands back that one.
-    return dlopen(path, RTLD_NOW);
-}
-
 bool RunChunk(const std::string& chunk)
 {
     if (luaL_dostring(g_L, chunk.c_str()) != 0)
@@ -154,7 +146,7 @@ bool SetUp()
     void* scriptbase = OpenBeside("scriptbase.dll");
     void* blockcrypt = OpenBeside("blockcrypt.dll");
     if (!scriptbase || !blockcrypt)
-        return Fail("dlopen", dlerror());
+        return false; // OpenBeside said why
     g_encode = reinterpret_cast<decltype(&Encode)>(dlsym(blockcrypt, "Encode"));
     g_decode = reinterpret_cast<decltype(&Decode)>(dlsym(blockcrypt, "Decode"));
     g_addSum = reinterpret_cast<decltype(g_addSum)>(dlsym(scriptbase, "AddSum"));
